@@ -1,0 +1,11 @@
+#!/bin/sh
+# Runs a Windows executable under Wine with the project's private prefix.
+# CMake uses this as the emulator of the Windows build, so ctest and the
+# build's own steps start every .exe through it.
+here=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX="${MARQUO_WINEPREFIX:-$here/build/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+# Wine asks to install Mono and Gecko when a prefix is first made; neither is
+# needed, and in a test run nobody is there to answer.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+exec wine "$@"
