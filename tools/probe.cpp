@@ -1,35 +1,47 @@
 #include "tools/probe.hpp"
 
-#include "common/utf.hpp"
-#include "json/json_value.hpp"
+#include "tools/probe_commands.hpp"
 
 namespace marquo {
 namespace {
 
-constexpr const char *kUsage = "usage: marquo-probe json TEXT\n";
+struct ProbeCommand {
+  std::u16string_view name;
+  const char *usage; // the arguments, as the usage line shows them
+  int (*run)(const ProbeArgs &, ProbeOutput &);
+};
 
-// json TEXT: "none" when TEXT does not parse, otherwise the root's kind and
-// its text form, one line each.
-int ProbeJson(const std::u16string &aText, ProbeOutput &anOutput) {
-  const JsonValuePtr root = ParseJson(aText);
-  if (!root) {
-    anOutput.out += "none\n";
-    return 0;
+// One row per command, in the order the usage lists them.
+const ProbeCommand kCommands[] = {
+    {u"json", "json TEXT", ProbeJson},
+};
+
+void AppendUsage(ProbeOutput &anOutput) {
+  const char *lead = "usage: ";
+  for (const ProbeCommand &command : kCommands) {
+    anOutput.err += lead;
+    anOutput.err += "marquo-probe ";
+    anOutput.err += command.usage;
+    anOutput.err += '\n';
+    lead = "       ";
   }
-  anOutput.out += JsonTypeName(root->DataType());
-  anOutput.out += '\n';
-  anOutput.out += Utf16ToUtf8(root->AsString());
-  anOutput.out += '\n';
-  return 0;
 }
 
 } // namespace
 
 int RunProbe(const std::vector<std::u16string> &anArgs, ProbeOutput &anOutput) {
-  if (anArgs.size() == 2 && anArgs[0] == u"json")
-    return ProbeJson(anArgs[1], anOutput);
-  anOutput.err += kUsage;
-  return 2;
+  if (!anArgs.empty()) {
+    for (const ProbeCommand &command : kCommands) {
+      if (anArgs[0] != command.name)
+        continue;
+      const int status = command.run(ProbeArgs(anArgs.begin() + 1, anArgs.end()), anOutput);
+      if (status != kProbeBadArguments)
+        return status;
+      break;
+    }
+  }
+  AppendUsage(anOutput);
+  return kProbeBadArguments;
 }
 
 } // namespace marquo
