@@ -114,7 +114,9 @@ public:
   std::u16string AsString() const;
 
   // The member named aName (a plain name such as "data"), or none when this
-  // value is not an object or has no such member.
+  // value is not an object or has no such member. The name is read like a
+  // bare word, so a name that is exactly "null", "true" or "false" (or one of
+  // them followed by digits) gives that literal's value, not a member.
   JsonValuePtr GetO(std::u16string_view aName) const;
   // The member named aName when it is an array, else none.
   std::shared_ptr<JsonArray> GetA(std::u16string_view aName) const;
