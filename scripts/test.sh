@@ -11,7 +11,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # ---- packages ---------------------------------------------------------------
 packages=(
   cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-  mosquitto mosquitto-clients
+  mosquitto mosquitto-clients pkg-config libpulse-dev pulseaudio pulseaudio-utils
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
 )
 missing=()

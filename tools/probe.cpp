@@ -14,6 +14,7 @@ struct ProbeCommand {
 // One row per command, in the order the usage lists them.
 const ProbeCommand kCommands[] = {
     {u"json", "json TEXT", ProbeJson},
+    {u"resolve", "resolve [--no-frontend] PAYLOAD", ProbeResolve},
 };
 
 void AppendUsage(ProbeOutput &anOutput) {

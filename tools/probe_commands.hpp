@@ -16,5 +16,6 @@ constexpr int kProbeBadArguments = 2;
 using ProbeArgs = std::vector<std::u16string>;
 
 int ProbeJson(const ProbeArgs &anArgs, ProbeOutput &anOutput); // probe_json.cpp
+int ProbeResolve(const ProbeArgs &anArgs, ProbeOutput &anOutput); // probe_resolve.cpp
 
 } // namespace marquo
