@@ -10,7 +10,8 @@ namespace marquo {
 // normal level. Below 0 and above 100 nothing changes; a missing device or
 // sound service changes nothing either. Nothing is reported.
 // Windows: Core Audio (IAudioEndpointVolume::SetMasterVolumeLevelScalar with
-// aPercent / 100); COM must already be initialised on the calling thread.
+// aPercent / 100), with COM initialised once on the calling thread as a
+// single-threaded apartment unless the thread has joined one already.
 // POSIX: the default sink of the user's PulseAudio-compatible sound server.
 void SetMasterVolume(int aPercent);
 

@@ -9,6 +9,26 @@
 namespace marquo {
 namespace {
 
+// COM is initialised once on each thread that sets the volume, as a
+// single-threaded apartment, and released when the thread ends. A thread
+// that already joined an apartment keeps it (CoInitializeEx then reports
+// RPC_E_CHANGED_MODE or S_FALSE, and COM is usable either way).
+class TComApartment {
+public:
+  TComApartment() : FInitialised(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+  ~TComApartment() {
+    if (FInitialised)
+      CoUninitialize();
+  }
+  TComApartment(const TComApartment &) = delete;
+  TComApartment &operator=(const TComApartment &) = delete;
+
+private:
+  bool FInitialised;
+};
+
+void EnsureComApartment() { thread_local TComApartment apartment; }
+
 const wchar_t *Wide(const std::u16string &aText) {
   return reinterpret_cast<const wchar_t *>(aText.c_str());
 }
@@ -54,6 +74,7 @@ void ApplyMasterVolume(IAudioEndpointVolume &anEndpoint, int aPercent) {
 void SetMasterVolume(int aPercent) {
   if (aPercent < 0 || aPercent > 100)
     return;
+  EnsureComApartment();
   // Each step needs the interface of the one before; a step that yields
   // none ends the attempt, and the volume stays as it was.
   TComRef<IMMDeviceEnumerator> enumerator;

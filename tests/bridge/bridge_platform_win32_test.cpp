@@ -265,6 +265,8 @@ TEST(Win32MasterVolume, RunsThroughCoreAudioWithOrWithoutADevice) {
   // Under Wine without a sound server there is no default endpoint and
   // nothing happens. Where there is one, the test sets the level it already
   // has, so the machine's volume is left as it was.
+  // The volume change initialises COM itself; the test needs it only for
+  // reading the current level first.
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   int percent = 40;
   {
@@ -280,8 +282,8 @@ TEST(Win32MasterVolume, RunsThroughCoreAudioWithOrWithoutADevice) {
         SUCCEEDED(volume->GetMasterVolumeLevelScalar(&level)))
       percent = static_cast<int>(level * 100.0f + 0.5f);
   }
-  SetMasterVolume(percent);
   CoUninitialize();
+  SetMasterVolume(percent);
 }
 
 TEST(Win32MasterVolume, InterfaceIdentifiersAreCoreAudios) {
