@@ -1,5 +1,5 @@
-// The platform's part of the command handling: text conversions and the
-// program's own folder. Implemented in bridge_platform_win32.cpp and
+// The platform's part of the command handling: text conversions and path
+// rules. Implemented in bridge_platform_win32.cpp and
 // bridge_platform_posix.cpp.
 #pragma once
 
@@ -19,9 +19,6 @@ std::u16string LinguisticLowerCase(std::u16string_view aText);
 // ANSI code page on Windows, and of Windows-1252 on POSIX. The bytes are not
 // decoded as UTF-8.
 std::u16string PayloadToText(std::string_view aPayload);
-
-// The folder of the running executable, ending in a path separator.
-std::u16string ProgramFolder();
 
 // The platform's path separator, and the extension of the batch files the
 // bridge runs (".bat" on Windows, ".sh" on POSIX).

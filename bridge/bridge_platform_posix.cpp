@@ -2,13 +2,11 @@
 
 #include <langinfo.h>
 #include <locale.h>
-#include <unistd.h>
 #include <wctype.h>
 
 #include <cstring>
 #include <string>
 
-#include "common/utf.hpp"
 #include "common/windows1252.hpp"
 
 namespace marquo {
@@ -52,15 +50,5 @@ std::u16string LinguisticLowerCase(std::u16string_view aText) {
 }
 
 std::u16string PayloadToText(std::string_view aPayload) { return Windows1252ToUtf16(aPayload); }
-
-std::u16string ProgramFolder() {
-  std::string path(4096, '\0');
-  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-  if (length <= 0)
-    return u"./";
-  path.resize(static_cast<std::size_t>(length));
-  path.erase(path.rfind('/') + 1);
-  return Utf8ToUtf16(path);
-}
 
 } // namespace marquo

@@ -45,23 +45,4 @@ std::u16string PayloadToText(std::string_view aPayload) {
   return text;
 }
 
-std::u16string ProgramFolder() {
-  std::u16string path(MAX_PATH, u'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t *>(path.data()),
-                                            static_cast<DWORD>(path.size()));
-    if (length == 0)
-      return {};
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  // Cut after the last "\" or ":", so the folder keeps its separator.
-  const std::size_t cut = path.find_last_of(u"\\:");
-  path.erase(cut == std::u16string::npos ? 0 : cut + 1);
-  return path;
-}
-
 } // namespace marquo

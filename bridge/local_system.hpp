@@ -20,7 +20,8 @@ public:
   virtual ~TLocalSystem() = default;
 
   virtual void SetMasterVolume(int aPercent) = 0;
-  // True when a file (not a directory) exists at aPath.
+  // True when a file exists at aPath (a folder does not count; a link counts
+  // when its target is a file).
   virtual bool FileExists(const std::u16string &aPath) = 0;
   // Starts the batch file aPath hidden, with aFolder as its working folder,
   // and returns at once: the bridge never waits for a batch file or learns

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <pulse/pulseaudio.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <chrono>
 #include <string>
 
+#include "common/file_system.hpp"
 #include "common/utf.hpp"
 
 namespace marquo {
@@ -105,11 +105,7 @@ class TPosixLocalSystem : public TLocalSystem {
 public:
   void SetMasterVolume(int aPercent) override { marquo::SetMasterVolume(aPercent); }
 
-  bool FileExists(const std::u16string &aPath) override {
-    // stat follows links, so a link counts when its target is a file.
-    struct stat info {};
-    return stat(Utf16ToUtf8(aPath).c_str(), &info) == 0 && S_ISREG(info.st_mode);
-  }
+  bool FileExists(const std::u16string &aPath) override { return marquo::FileExists(aPath); }
 
   void StartHidden(const std::u16string &aPath, const std::u16string &aFolder) override {
     // Everything the child needs is prepared before fork: after it, only

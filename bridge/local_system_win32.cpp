@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "bridge/mmdevapi_win32.hpp"
+#include "common/file_system.hpp"
 
 namespace marquo {
 namespace {
@@ -37,22 +38,7 @@ class TWin32LocalSystem : public TLocalSystem {
 public:
   void SetMasterVolume(int aPercent) override { marquo::SetMasterVolume(aPercent); }
 
-  bool FileExists(const std::u16string &aPath) override {
-    const DWORD attributes = GetFileAttributesW(Wide(aPath));
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-      return false;
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-      return true;
-    // A link counts when its target can be opened as a file.
-    const HANDLE file =
-        CreateFileW(Wide(aPath), FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-      return false;
-    CloseHandle(file);
-    return true;
-  }
+  bool FileExists(const std::u16string &aPath) override { return marquo::FileExists(aPath); }
 
   void StartHidden(const std::u16string &aPath, const std::u16string &aFolder) override {
     // Hidden, so no console window appears on the cabinet's screen; not

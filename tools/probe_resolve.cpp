@@ -1,6 +1,6 @@
-#include "bridge/bridge_platform.hpp"
 #include "bridge/command_handler.hpp"
 #include "bridge/recording_platform.hpp"
+#include "common/file_system.hpp"
 #include "common/utf.hpp"
 #include "tools/probe_commands.hpp"
 

@@ -216,13 +216,6 @@ TEST_F(PosixLaunchBatch, CustomBatchRunsFromTheProgramFolder) {
   EXPECT_TRUE(WaitFor([&] { return fs::exists(folder.path() / "custom-ran"); }, std::chrono::seconds(20)));
 }
 
-TEST(PosixProgramFolder, IsTheRunningExecutablesFolder) {
-  const std::string folder = Utf16ToUtf8(ProgramFolder());
-  ASSERT_FALSE(folder.empty());
-  EXPECT_EQ(folder.back(), '/');
-  EXPECT_TRUE(fs::exists(folder + "bridge_platform_tests"));
-}
-
 // A private sound server with one null sink, as the default sink.
 class TPulseServer {
 public:

@@ -199,20 +199,6 @@ TEST_F(Win32LaunchBatch, RefusedAndMissingNamesRunNothing) {
   EXPECT_EQ(log.lines[2], u"running: " + folder.ProgramFolder() + u"launch\\missing.bat");
 }
 
-TEST_F(Win32LaunchBatch, AFolderIsNoBatchFile) {
-  fs::create_directories(folder.path() / "launch" / "dir.bat");
-  EXPECT_FALSE(system->FileExists(folder.ProgramFolder() + u"launch\\dir.bat"));
-  WriteBatch(folder.path() / "launch" / "file.bat", "rem");
-  EXPECT_TRUE(system->FileExists(folder.ProgramFolder() + u"launch\\file.bat"));
-}
-
-TEST(Win32ProgramFolder, IsTheRunningExecutablesFolder) {
-  const std::u16string folder = ProgramFolder();
-  ASSERT_FALSE(folder.empty());
-  EXPECT_EQ(folder.back(), u'\\');
-  EXPECT_TRUE(fs::exists(fs::path(folder + u"bridge_platform_tests.exe")));
-}
-
 // An endpoint that records the levels it is asked for.
 class TRecordingEndpoint : public IAudioEndpointVolume {
 public:
