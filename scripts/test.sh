@@ -13,6 +13,7 @@ packages=(
   cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
   mosquitto mosquitto-clients pkg-config libpulse-dev pulseaudio pulseaudio-utils
   g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
+  clang libclang-rt-14-dev
 )
 missing=()
 for package in "${packages[@]}"; do
@@ -74,6 +75,45 @@ run_suite posix
 run_suite posix-asan
 # Windows tests may create windows, so the suite runs inside one X server.
 run_suite windows xvfb-run -a
+
+# The two parsers that read bytes from the network, under libFuzzer for a
+# bounded time each, from copies of their seed corpora, so a run never adds
+# files to the repository. A crash, a leak, a sanitizer report, a broken
+# invariant or one input running over 10 s fails the step.
+fuzz_target() {
+  local target=$1 corpus_name=$2 seconds=$3
+  local log="$root/build/fuzz-$target.log"
+  local corpus="$root/build/fuzz/$corpus_name"
+  rm -rf "$corpus" && cp -r "$root/fuzz/$corpus_name" "$corpus"
+  echo "== fuzz: $target for $seconds s"
+  if "$root/build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 \
+    -rss_limit_mb=2048 -artifact_prefix="$root/build/fuzz/" "$corpus" >"$log" 2>&1; then
+    summaries+=("fuzz: $target $(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "$log" |
+      tail -n 1)s, no crash, leak or hang")
+  else
+    tail -n 40 "$log"
+    failed+=("fuzz ($target)")
+    summaries+=("fuzz: $target failed, see build/fuzz-$target.log")
+  fi
+}
+
+run_fuzz() {
+  echo "== fuzz: configure and build"
+  if ! cmake --preset fuzz >"$root/build/fuzz-configure.log" 2>&1; then
+    cat "$root/build/fuzz-configure.log"
+    failed+=("fuzz (configure)")
+    summaries+=("fuzz: configure failed")
+    return
+  fi
+  if ! cmake --build --preset fuzz --parallel "$jobs"; then
+    failed+=("fuzz (build)")
+    summaries+=("fuzz: build failed")
+    return
+  fi
+  fuzz_target mqtt_parser_fuzz mqtt_parser_corpus 60
+  fuzz_target json_fuzz json_corpus 30
+}
+run_fuzz
 
 echo
 echo "== summary"

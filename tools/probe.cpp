@@ -15,6 +15,7 @@ struct ProbeCommand {
 const ProbeCommand kCommands[] = {
     {u"json", "json TEXT", ProbeJson},
     {u"resolve", "resolve [--no-frontend] PAYLOAD", ProbeResolve},
+    {u"parse", "parse HEX...", ProbeParse},
 };
 
 void AppendUsage(ProbeOutput &anOutput) {

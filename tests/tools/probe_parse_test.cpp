@@ -1,0 +1,79 @@
+#include "tools/probe.hpp"
+
+#include <gtest/gtest.h>
+
+namespace marquo {
+namespace {
+
+TEST(ProbeParse, PrintsOneLinePerEventInTheOrderRaised) {
+  struct Row {
+    const char *name;
+    std::vector<std::u16string> chunks;
+    const char *expected;
+  };
+  const Row rows[] = {
+      {"SUBACK and PINGRESP in one chunk",
+       {u"90 03 00 01 00 D0 00"},
+       "Header MsgType=mtSUBACK Dup=0 Qos=qtAT_MOST_ONCE Retain=0\n"
+       "SubAck ID=1 Qoss=qtAT_MOST_ONCE\n"
+       "Header MsgType=mtPINGRESP Dup=0 Qos=qtAT_MOST_ONCE Retain=0\n"
+       "PingResp\n"},
+      {"a packet split over two arguments, blanks optional",
+       {u"3209000361", u"2f62000A6869"},
+       "Header MsgType=mtPUBLISH Dup=0 Qos=qtAT_LEAST_ONCE Retain=0\n"
+       "Publish ID=10 Topic=612F62 Message=6869\n"},
+      {"SUBSCRIBE lists its topics as text:value",
+       {u"82 0D 00 02 00 03 61 2F 62 06 00 02 C3 A9 01"},
+       "Header MsgType=mtSUBSCRIBE Dup=0 Qos=qtAT_LEAST_ONCE Retain=0\n"
+       "Subscribe ID=2 Topics=a/b:2,\xC3\xA9:1\n"},
+      {"CONNECT with a will",
+       {u"10 13 00 06 4D 51 49 73 64 70 03 2C 00 0A 00 00 00 01 77 00 00"},
+       "Header MsgType=mtCONNECT Dup=0 Qos=qtAT_MOST_ONCE Retain=0\n"
+       "SetWill Topic=77 Message= Qos=qtAT_LEAST_ONCE Retain=1\n"
+       "Connect Protocol=4D5149736470 Version=3 ClientID= UserName= Password= KeepAlive=10 "
+       "Clean=0\n"},
+      {"acknowledgements and pings",
+       {u"20 02 00 05", u"B0 02 01 2C", u"40 02 00 01 50 02 00 02 62 02 00 03 70 02 00 04",
+        u"C0 00 E0 00"},
+       "Header MsgType=mtCONNACK Dup=0 Qos=qtAT_MOST_ONCE Retain=0\nConnAck Code=5\n"
+       "Header MsgType=mtUNSUBACK Dup=0 Qos=qtAT_MOST_ONCE Retain=0\nUnsubAck ID=300\n"
+       "Header MsgType=mtPUBACK Dup=0 Qos=qtAT_MOST_ONCE Retain=0\nPubAck ID=1\n"
+       "Header MsgType=mtPUBREC Dup=0 Qos=qtAT_MOST_ONCE Retain=0\nPubRec ID=2\n"
+       "Header MsgType=mtPUBREL Dup=0 Qos=qtAT_LEAST_ONCE Retain=0\nPubRel ID=3\n"
+       "Header MsgType=mtPUBCOMP Dup=0 Qos=qtAT_MOST_ONCE Retain=0\nPubComp ID=4\n"
+       "Header MsgType=mtPINGREQ Dup=0 Qos=qtAT_MOST_ONCE Retain=0\nPing\n"
+       "Header MsgType=mtDISCONNECT Dup=0 Qos=qtAT_MOST_ONCE Retain=0\nDisconnect\n"},
+      {"a broken stream has its own line",
+       {u"3F FF FF FF FF D0 00"},
+       "Header MsgType=mtPUBLISH Dup=1 Qos=qtReserved3 Retain=1\nBrokenStream\n"},
+      {"an empty chunk prints nothing", {u""}, ""},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::u16string> args = {u"parse"};
+    args.insert(args.end(), row.chunks.begin(), row.chunks.end());
+    ProbeOutput output;
+    EXPECT_EQ(RunProbe(args, output), 0);
+    EXPECT_EQ(output.out, row.expected);
+    EXPECT_EQ(output.err, "");
+  }
+}
+
+TEST(ProbeParse, MalformedHexGivesUsageAndNoEvents) {
+  const std::vector<std::vector<std::u16string>> calls = {
+      {u"parse"},                  // no chunk at all
+      {u"parse", u"D0 0"},         // odd digit count
+      {u"parse", u"D 00"},         // blank inside a byte
+      {u"parse", u"D0 00", u"zz"}, // a later bad argument stops the whole run
+      {u"parse", u"0x10"},
+  };
+  for (const auto &call : calls) {
+    ProbeOutput output;
+    EXPECT_EQ(RunProbe(call, output), 2);
+    EXPECT_EQ(output.out, "");
+    EXPECT_NE(output.err.find("marquo-probe parse HEX...\n"), std::string::npos) << output.err;
+  }
+}
+
+} // namespace
+} // namespace marquo
