@@ -114,9 +114,9 @@ public:
   TMQTTStreamEvent OnSend;
   TMQTTMonEvent OnMon;
   TMQTTHeaderEvent OnHeader;
-  TNotifyEvent OnPing;
-  TNotifyEvent OnPingResp;
-  TNotifyEvent OnDisconnect;
+  TMQTTNotifyEvent OnPing;
+  TMQTTNotifyEvent OnPingResp;
+  TMQTTNotifyEvent OnDisconnect;
   TMQTTWillEvent OnSetWill; // inside CONNECT decoding, before OnConnect / OnBrokerConnect
   TMQTTConnectEvent OnConnect;
   TMQTTConnectEvent OnBrokerConnect;
@@ -131,7 +131,7 @@ public:
   TMQTTUnsubscribeEvent OnUnsubscribe;
   TMQTTIDEvent OnUnsubAck;
   // The received bytes cannot be split into packets any more (see above).
-  TNotifyEvent OnBrokenStream;
+  TMQTTNotifyEvent OnBrokenStream;
 
   // The current packet's first byte (see above).
   TMQTTMessageType RxMsg = TMQTTMessageType::mtReserved15;

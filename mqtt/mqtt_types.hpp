@@ -60,8 +60,10 @@ std::u16string ConnAckCodeText(std::uint8_t aCode);
 std::string_view MessageTypeName(TMQTTMessageType aType);
 std::string_view QosName(TMQTTQOSType aQos);
 
-// Plain notification: OnPing, OnPingResp, OnDisconnect.
-using TNotifyEvent = std::function<void()>;
+// Plain notification: OnPing, OnPingResp, OnDisconnect. The codec raises
+// these without a Sender, so the type has a name of its own beside the
+// components' TNotifyEvent, which carries one.
+using TMQTTNotifyEvent = std::function<void()>;
 // OnSend: one complete packet in aStream, positioned at its end. The stream
 // is the parser's own and valid only during the call.
 using TMQTTStreamEvent =
