@@ -56,6 +56,8 @@ public:
   std::size_t Send(const char *aData, std::size_t aLen) override {
     if (!FOpen || FConnecting)
       throw ESocketException::FromError(10057, "Send");
+    if (const std::uint16_t error = std::exchange(FScript->SendError, 0))
+      throw ESocketException::FromError(error, "Send");
     const std::size_t taken = std::min(aLen, FScript->SendRoom);
     FScript->SendRoom -= taken;
     FScript->Sent.append(aData, taken);

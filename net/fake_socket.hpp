@@ -37,6 +37,9 @@ public:
   bool AutoConnect = true;
   // How many more bytes the system takes from Send before it has no room.
   std::size_t SendRoom = std::numeric_limits<std::size_t>::max();
+  // A non-zero error that the next Send throws, in "Send", as a system
+  // whose connection broke under it does.
+  std::uint16_t SendError = 0;
   std::uint16_t LocalPort = 50731;
 
   // ---- what happened ----

@@ -382,8 +382,11 @@ void TWSocket::HandleNotice(SocketNotice aNotice, std::uint16_t anErrCode) {
         try {
           Flush();
         } catch (const ESocketException &e) {
-          // Nobody called for this send, so the failure ends the connection.
-          AbortOnException(serial, [&] { CloseSocket(e.ErrorCode(), false); });
+          // Nobody called for this send, so the failure ends the connection,
+          // as a close by the peer does: what arrived before it is offered
+          // first.
+          if (IsCurrent(serial))
+            PeerClosed(e.ErrorCode());
         }
       }
       break;
@@ -415,7 +418,8 @@ void TWSocket::ConnectCompleted(std::uint16_t anErrCode) {
   try {
     Flush();
   } catch (const ESocketException &e) {
-    AbortOnException(serial, [&] { CloseSocket(e.ErrorCode(), false); });
+    if (IsCurrent(serial))
+      PeerClosed(e.ErrorCode());
   }
 }
 

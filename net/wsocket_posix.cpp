@@ -183,7 +183,15 @@ public:
         throw ESocketException::FromError(WinsockError(error), "Connect");
       }
     }
+    PollEventLoop::WatchId watch = 0;
+    try {
+      watch = FLoop.Watch(fd, POLLOUT, [this](short aRevents) { OnReady(aRevents); });
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
     FFd = fd;
+    FWatch = watch;
     ++FSerial;
     FConnecting = true;
     FConnectError = connectError;
@@ -191,7 +199,6 @@ public:
     FWantWrite = false;
     FFatalError = 0;
     FFailed = false;
-    FWatch = FLoop.Watch(FFd, POLLOUT, [this](short aRevents) { OnReady(aRevents); });
   }
 
   bool IsOpen() const override { return FFd >= 0; }
@@ -279,6 +286,11 @@ private:
       events |= POLLOUT;
     if (!FConnecting && FReadEnabled)
       events |= POLLIN;
+    // While a Read notice is unanswered, the peer's orderly close still has
+    // to come through, as Windows Sockets' FD_CLOSE does; otherwise a
+    // handler that did not read would leave the connection open for good.
+    if (!FConnecting && !FReadEnabled)
+      events |= POLLRDHUP;
     FLoop.Modify(FWatch, events);
   }
 
@@ -312,7 +324,8 @@ private:
         return;
     }
     const bool readable = (aRevents & POLLIN) && FReadEnabled;
-    const bool broken = (aRevents & (POLLERR | POLLHUP)) != 0;
+    const bool broken = (aRevents & (POLLERR | POLLHUP)) != 0 ||
+                        ((aRevents & POLLRDHUP) && !FReadEnabled);
     if (!readable && !broken)
       return;
     if (!broken && Pending() > 0) {

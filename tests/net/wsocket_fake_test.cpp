@@ -97,6 +97,18 @@ TEST_F(FakeWSocketTest, DataWaitingAtAPeerCloseComesFirst) {
   EXPECT_EQ(log, (std::vector<std::string>{"connected:0", "data", "closed:0"}));
 }
 
+TEST_F(FakeWSocketTest, FailedSendOfWaitingBytesOffersTheDataBeforeTheClose) {
+  ConnectAndRun();
+  script->SendRoom = 0;
+  socket.Send("abc", 3);
+  script->SendError = 10054;
+  script->GrantRoom(10);
+  script->Deliver("tail");
+  loop.RunPending();
+  EXPECT_EQ(received, "tail");
+  EXPECT_EQ(log, (std::vector<std::string>{"connected:0", "data", "closed:10054"}));
+}
+
 TEST_F(FakeWSocketTest, DataNotYetAnnouncedIsOfferedAtTheClose) {
   ConnectAndRun();
   readInHandler = false;
