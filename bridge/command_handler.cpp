@@ -5,6 +5,27 @@
 #include "json/json_value.hpp"
 
 namespace marquo {
+namespace {
+
+// A refused name comes from the network and goes into a log line of its
+// own; written with its control characters as \u escapes, it stays on that
+// one line and shows what was really sent.
+std::u16string ControlCharactersEscaped(std::u16string_view aText) {
+  constexpr char16_t kHex[] = u"0123456789abcdef";
+  std::u16string text;
+  for (char16_t unit : aText) {
+    if (unit < 0x20 || unit == 0x7F) {
+      text += u"\\u00";
+      text.push_back(kHex[unit >> 4]);
+      text.push_back(kHex[unit & 0xF]);
+    } else {
+      text.push_back(unit);
+    }
+  }
+  return text;
+}
+
+} // namespace
 
 TCommandHandler::TCommandHandler(TActivityLog &aLog, TPhraseLists &aLists, TFrontendPort &aPort,
                                  TLocalSystem &aSystem, std::u16string aProgramFolder)
@@ -84,7 +105,7 @@ void TCommandHandler::RunLaunchBatch(const std::u16string &aBatName) {
   // The name comes from the network: only a plain file name keeps the batch
   // file inside the launch folder.
   if (!IsPlainLaunchName(aBatName)) {
-    FLog.AppendLine(std::u16string(kRefusedLaunchLine) + aBatName);
+    FLog.AppendLine(std::u16string(kRefusedLaunchLine) + ControlCharactersEscaped(aBatName));
     return;
   }
   const std::u16string path =

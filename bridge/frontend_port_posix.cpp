@@ -35,6 +35,10 @@ public:
   TControlWindow FindControlWindow() override {
     struct stat info {};
     FPath = ControlEndpointPath();
+    // A path too long for a socket address could never be sent to; taking
+    // it as found would make every post vanish without a trace.
+    if (FPath.size() >= sizeof(sockaddr_un{}.sun_path))
+      return kNoControlWindow;
     return stat(FPath.c_str(), &info) == 0 && S_ISSOCK(info.st_mode) ? 1 : kNoControlWindow;
   }
 

@@ -26,6 +26,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The frontend knows these numbers, not our names for them.
+static_assert(WM_FMQCONTROL == 1034 && FMQ_REQUEST_SEARCH == 10 && FMQ_REQUEST_FUNCTION == 8);
+
 struct TReceived {
   WPARAM kind;
   LPARAM value;

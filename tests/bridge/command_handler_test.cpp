@@ -156,23 +156,26 @@ TEST_F(CommandHandlerTest, LaunchNamesThatCouldLeaveTheLaunchFolderAreRefused) {
   struct Row {
     const char *name;
     std::u16string batName;
+    std::u16string shown; // in the log line
   };
   const Row rows[] = {
-      {"empty", u""},
-      {"parent folder", u".."},
-      {"backslash path", u"..\\..\\Windows\\x"},
-      {"slash path", u"../x"},
-      {"plain folder part", u"sub\\x"},
-      {"drive", u"C:x"},
-      {"absolute", u"C:\\temp\\x"},
-      {"embedded U+0000 would cut the extension off", std::u16string(u"x\0y", 3)},
+      {"empty", u"", u""},
+      {"parent folder", u"..", u".."},
+      {"backslash path", u"..\\..\\Windows\\x", u"..\\..\\Windows\\x"},
+      {"slash path", u"../x", u"../x"},
+      {"plain folder part", u"sub\\x", u"sub\\x"},
+      {"drive", u"C:x", u"C:x"},
+      {"absolute", u"C:\\temp\\x", u"C:\\temp\\x"},
+      {"embedded U+0000 would cut the extension off", std::u16string(u"x\0y", 3), u"x\\u0000y"},
+      {"a line break cannot forge a log line", u"a/b\r\nrunning: C:\\x.bat",
+       u"a/b\\u000d\\u000arunning: C:\\x.bat"},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
     log.lines.clear();
     platform.fileExists = [](const std::u16string &) { return true; };
     handler.RunLaunchBatch(row.batName);
-    EXPECT_THAT(log.lines, ElementsAre(std::u16string(kRefusedLaunchLine) + row.batName));
+    EXPECT_THAT(log.lines, ElementsAre(std::u16string(kRefusedLaunchLine) + row.shown));
     EXPECT_THAT(platform.actions, IsEmpty());
   }
 }
