@@ -8,4 +8,8 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # Wine asks to install Mono and Gecko when a prefix is first made; neither is
 # needed, and in a test run nobody is there to answer.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Wine decodes the command line in the code page of the host's locale; a
+# UTF-8 one keeps every argument as it was typed, whatever the machine's
+# default.
+export LC_ALL=C.UTF-8
 exec wine "$@"
