@@ -54,19 +54,20 @@ EIniFileException::EIniFileException(std::u16string aMessage)
 
 std::optional<std::int32_t> StrToInteger(std::u16string_view aText) {
   if (aText.size() > 2 && aText[0] == u'0' && (aText[1] == u'x' || aText[1] == u'X')) {
-    const std::u16string_view digits = aText.substr(2);
-    if (digits.size() > 8) {
-      return std::nullopt;
-    }
-    std::uint32_t value = 0;
-    for (const char16_t unit : digits) {
+    // Leading zeros are allowed, as in decimal; the value must fit in 32
+    // bits and is then taken as the signed number of the same bits.
+    std::uint64_t value = 0;
+    for (const char16_t unit : aText.substr(2)) {
       const int digit = HexDigit(unit);
       if (digit < 0) {
         return std::nullopt;
       }
-      value = value * 16 + static_cast<std::uint32_t>(digit);
+      value = value * 16 + static_cast<std::uint64_t>(digit);
+      if (value > 0xFFFFFFFFu) {
+        return std::nullopt;
+      }
     }
-    return static_cast<std::int32_t>(value);
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
   }
   std::size_t at = 0;
   bool negative = false;

@@ -11,13 +11,14 @@
 //   pair of enclosing quotation marks (two equal ' or " at both ends of a
 //   value of at least two units) removed, whole, however long it is. It
 //   returns none, and creates nothing, when the file, the section or the key
-//   is missing.
+//   is missing, or the key's line has no "=".
 // - ProfileWrite stores aValue exactly as given: it replaces the value of an
 //   existing key, or adds the key at the end of its section, or adds the
 //   section at the end of the file, or creates the file. A value that must
 //   keep its blanks or quotes is protected by the caller (TIniFile). It
 //   returns false, and leaves the file as it was, when the file cannot be
-//   written (a read-only file, a folder that does not exist).
+//   written (a read-only file, a folder that does not exist, a disk that
+//   fills up half way).
 // - ProfileFlush writes out whatever copy of aFileName the platform keeps
 //   cached. It has no result: the Windows function reports failure even when
 //   the flush succeeds, so a failure can only be seen at the writes.

@@ -5,9 +5,11 @@
 #include "settings/profile.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -130,6 +132,23 @@ TLoadResult LoadLines(const std::string &aPath, TProfileLines &aText) {
   return TLoadResult::lrLoaded;
 }
 
+bool WriteAll(int aFile, std::string_view aBytes) {
+  while (!aBytes.empty()) {
+    const ssize_t count = write(aFile, aBytes.data(), aBytes.size());
+    if (count <= 0) {
+      if (count < 0 && errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    aBytes.remove_prefix(static_cast<std::size_t>(count));
+  }
+  return true;
+}
+
+// The new text goes to a file beside the old one, which then takes the old
+// one's place in a single step: a write that fails half way (a full disk, a
+// size limit) leaves the file as it was instead of cut short.
 bool StoreLines(const std::string &aPath, const TProfileLines &aText) {
   const std::string_view lineEnd = aText.CrLf ? "\r\n" : "\n";
   std::string content = aText.Prefix;
@@ -140,23 +159,36 @@ bool StoreLines(const std::string &aPath, const TProfileLines &aText) {
   if (aText.Utf16) {
     content = EncodeUtf16Le(content);
   }
-  const int file = open(aPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // A link is followed, so it keeps pointing at the file it names.
+  std::string target = aPath;
+  if (char *resolved = realpath(aPath.c_str(), nullptr)) {
+    target = resolved;
+    std::free(resolved);
+  }
+  struct stat existing {};
+  const bool exists = stat(target.c_str(), &existing) == 0;
+  // Replacing a file needs only the folder's permission; a file its owner
+  // made read-only must stay as it is.
+  if (exists && access(target.c_str(), W_OK) != 0) {
+    return false;
+  }
+  const std::string temporary = target + "." + std::to_string(getpid()) + ".tmp";
+  unlink(temporary.c_str());
+  const int file = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (file < 0) {
     return false;
   }
-  std::string_view rest(content);
-  while (!rest.empty()) {
-    const ssize_t count = write(file, rest.data(), rest.size());
-    if (count <= 0) {
-      if (count < 0 && errno == EINTR) {
-        continue;
-      }
-      close(file);
-      return false;
-    }
-    rest.remove_prefix(static_cast<std::size_t>(count));
+  bool written = WriteAll(file, content);
+  if (written && exists) {
+    written = fchmod(file, existing.st_mode & 07777) == 0;
   }
-  return close(file) == 0;
+  written = fsync(file) == 0 && written;
+  written = close(file) == 0 && written;
+  if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
 }
 
 // The section name of a "[name]" line, or false when the line is not one.
@@ -243,6 +275,10 @@ std::optional<std::u16string> ProfileRead(const std::u16string &aFileName,
   }
   const TPlace place = Find(text, Utf16ToUtf8(aSection), Utf16ToUtf8(aKey));
   if (place.KeyLine == std::string::npos) {
+    return std::nullopt;
+  }
+  // A key without "=" has no value: the default applies, as on Windows.
+  if (text.Lines[place.KeyLine].find('=') == std::string::npos) {
     return std::nullopt;
   }
   std::string_view key;

@@ -12,8 +12,10 @@ namespace {
 LPCWSTR Wide(const std::u16string &aText) { return reinterpret_cast<LPCWSTR>(aText.c_str()); }
 
 // GetPrivateProfileStringW with aDefault, read whole: the function cuts the
-// value to the buffer and then returns the buffer size less one, so a result
-// of that length is read again with a larger buffer.
+// value to the buffer and then returns the buffer size less one. A quoted
+// value cut that way also loses its last unit to the quote stripping and
+// comes back one shorter still, so a result of either length is read again
+// with a larger buffer.
 std::u16string GetWhole(const std::u16string &aFileName, const std::u16string &aSection,
                         const std::u16string &aKey, const wchar_t *aDefault) {
   std::vector<wchar_t> buffer(2048);
@@ -21,7 +23,7 @@ std::u16string GetWhole(const std::u16string &aFileName, const std::u16string &a
     const DWORD length =
         GetPrivateProfileStringW(Wide(aSection), Wide(aKey), aDefault, buffer.data(),
                                  static_cast<DWORD>(buffer.size()), Wide(aFileName));
-    if (length + 1 < buffer.size() || buffer.size() >= (1u << 26)) {
+    if (length + 2 < buffer.size() || buffer.size() >= (1u << 26)) {
       return std::u16string(reinterpret_cast<const char16_t *>(buffer.data()), length);
     }
     buffer.resize(buffer.size() * 4);

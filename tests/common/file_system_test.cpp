@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <string>
 #include <fstream>
 
 namespace marquo {
@@ -18,7 +20,11 @@ TEST(ProgramFolder, IsTheRunningExecutablesFolderWithItsSeparator) {
 }
 
 TEST(FileExists, OnlyFilesCount) {
-  const fs::path folder = fs::temp_directory_path() / "marquo-file-exists-test";
+  // A name of its own, so two builds' suites running at once do not meet.
+  const fs::path folder =
+      fs::temp_directory_path() /
+      ("marquo-file-exists-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
   fs::remove_all(folder);
   fs::create_directories(folder / "sub.bat");
   std::ofstream(folder / "file.bat") << "x";

@@ -104,6 +104,12 @@ TEST(IniFileRoundTripTest, WrittenTextComesBackUnchanged) {
       {"3000 units", std::u16string(2999, u'x') + u"\u00e9"},
       {"exactly 2047 units", std::u16string(2047, u'y')},
       {"exactly 2048 units", std::u16string(2048, u'z')},
+      // Long values that are written quoted, around the lengths at which a
+      // reading buffer fills.
+      {"2047 units, leading blank", u" " + std::u16string(2046, u'y')},
+      {"2047 units in quotes", u"\"" + std::u16string(2045, u'y') + u"\""},
+      {"2048 units, trailing blank", std::u16string(2047, u'y') + u" "},
+      {"8191 units, leading blank", u" " + std::u16string(8190, u'y')},
   };
   // Long texts are compared by length and equality, so that a failure does
   // not print them whole.
@@ -210,6 +216,8 @@ TEST(IniFileIntegerTest, ReadIntegerAcceptsOnlyWholeIntegerTexts) {
       {"hexadecimal capital X", u"0X1f", 31},
       {"hexadecimal all ones", u"0xFFFFFFFF", -1},
       {"hexadecimal nine digits", u"0x100000000", kDefault},
+      {"hexadecimal leading zeros", u"0x000000001", 1},
+      {"hexadecimal many digits", u"0x123456789012345678901234567890", kDefault},
       {"hexadecimal prefix only", u"0x", kDefault},
       {"hexadecimal bad digit", u"0x1G", kDefault},
       {"empty", u"", kDefault},

@@ -3,8 +3,13 @@
 // (CR LF line ends, a UTF-8 byte order mark) are kept.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <string>
 
+#include "common/utf.hpp"
 #include "settings/profile.hpp"
 #include "tests/settings/settings_fixture.hpp"
 
@@ -77,6 +82,56 @@ TEST(ProfilePosixTest, ValuesAreUtf8) {
             "[Main]\nKey=\xD0\x9F\xD1\x80\xD0\xB0\xD0\xB3\xD0\xB0 \xF0\x9F\x98\x80\n");
   WriteBytes(file, "[Main]\nKey=caf\xE9\n");
   EXPECT_EQ(ProfileRead(file, u"Main", u"Key"), std::u16string(u"caf\uFFFD"));
+}
+
+TEST(ProfilePosixTest, KeyWithoutEqualsSignReadsAsMissing) {
+  TempFolder folder;
+  const std::u16string file = folder.File(u"p.ini");
+  WriteBytes(file, "[Main]\nKey\nEmpty=\n");
+  EXPECT_EQ(ProfileRead(file, u"Main", u"Key"), std::nullopt);
+  EXPECT_EQ(ProfileRead(file, u"Main", u"Empty"), std::u16string());
+}
+
+// Lowers the file size limit for the life of the object, so that a write
+// fails half way as on a full disk (this holds for every user, root too).
+class FileSizeLimit {
+public:
+  explicit FileSizeLimit(rlim_t aBytes) {
+    getrlimit(RLIMIT_FSIZE, &FSaved);
+    FSavedHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = FSaved;
+    lowered.rlim_cur = aBytes;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &FSaved);
+    signal(SIGXFSZ, FSavedHandler);
+  }
+
+private:
+  rlimit FSaved{};
+  void (*FSavedHandler)(int) = nullptr;
+};
+
+TEST(ProfilePosixTest, WriteThatFailsHalfWayLeavesTheFileAsItWas) {
+  TempFolder folder;
+  const std::u16string file = folder.File(u"p.ini");
+  const std::string before = "[Main]\nHost=kept.example.org\n\n[Other]\nA=1\n";
+  WriteBytes(file, before);
+  chmod(marquo::Utf16ToUtf8(file).c_str(), 0640);
+  {
+    const FileSizeLimit limit(before.size() + 16);
+    EXPECT_FALSE(ProfileWrite(file, u"Main", u"Phrases", std::u16string(200, u'x')));
+    EXPECT_TRUE(ProfileWrite(file, u"Main", u"Port", u"1883"));
+  }
+  EXPECT_EQ(ReadBytes(file), "[Main]\nHost=kept.example.org\nPort=1883\n\n[Other]\nA=1\n");
+  struct stat info {};
+  ASSERT_EQ(stat(marquo::Utf16ToUtf8(file).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u) << "the file keeps its permissions";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()),
+                          std::filesystem::directory_iterator()),
+            1)
+      << "no temporary file is left behind";
 }
 
 } // namespace
