@@ -286,11 +286,6 @@ private:
       events |= POLLOUT;
     if (!FConnecting && FReadEnabled)
       events |= POLLIN;
-    // While a Read notice is unanswered, the peer's orderly close still has
-    // to come through, as Windows Sockets' FD_CLOSE does; otherwise a
-    // handler that did not read would leave the connection open for good.
-    if (!FConnecting && !FReadEnabled)
-      events |= POLLRDHUP;
     FLoop.Modify(FWatch, events);
   }
 
@@ -324,8 +319,10 @@ private:
         return;
     }
     const bool readable = (aRevents & POLLIN) && FReadEnabled;
-    const bool broken = (aRevents & (POLLERR | POLLHUP)) != 0 ||
-                        ((aRevents & POLLRDHUP) && !FReadEnabled);
+    // Like Windows Sockets, which reports an orderly close only once the
+    // data before it has been read, the end of the stream is seen through
+    // POLLIN; a reset or an error comes through whatever is watched.
+    const bool broken = (aRevents & (POLLERR | POLLHUP)) != 0;
     if (!readable && !broken)
       return;
     if (!broken && Pending() > 0) {

@@ -12,4 +12,14 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 # UTF-8 one keeps every argument as it was typed, whatever the machine's
 # default.
 export LC_ALL=C.UTF-8
-exec wine "$@"
+# The first program of a Wine session starts its services (services.exe,
+# winedevice.exe, ...), which inherit that program's output and live on with
+# the session. Had they the caller's pipe, whoever reads it (ctest) would
+# wait for them to end. So the program writes to a file of its own, which is
+# passed on once it has ended.
+output=$(mktemp) || exit 1
+trap 'rm -f "$output"' EXIT
+wine "$@" >"$output" 2>&1
+status=$?
+cat "$output"
+exit $status

@@ -171,12 +171,13 @@ protected:
 
 TEST_F(PosixLaunchBatch, RunsInTheProgramFolderDetachedAndLeavesNoZombie) {
   // The script records its working folder, whether its standard input is
-  // empty (/dev/null), and its session: the leader of a new session has the
-  // session's id as its own.
+  // empty (/dev/null), where its standard output goes, and its session: the
+  // leader of a new session has the session's id as its own.
   WriteScript(folder.path() / "launch" / "mark.sh",
               "pwd > where.tmp\n"
               "if [ -t 0 ] || ! read -r line; then echo empty; fi > stdin.tmp\n"
               "cut -d' ' -f6 /proc/$$/stat > sid.tmp\n"
+              "out=$(readlink /proc/$$/fd/1); echo \"$out\" > stdout.tmp\n"
               "echo $$ > pid.tmp\n"
               "mv where.tmp where\n");
   handler.MQTTMsg("t", R"({"data":["{\"action\":\"process\",\"what\":\"Run Mark\"}"]})", 0, false);
@@ -187,6 +188,9 @@ TEST_F(PosixLaunchBatch, RunsInTheProgramFolderDetachedAndLeavesNoZombie) {
   std::ifstream(folder.path() / "where") >> where;
   std::ifstream(folder.path() / "stdin.tmp") >> input;
   EXPECT_EQ(input, "empty") << "standard input is /dev/null";
+  std::string output;
+  std::ifstream(folder.path() / "stdout.tmp") >> output;
+  EXPECT_EQ(output, "/dev/null") << "standard output is /dev/null";
   std::ifstream(folder.path() / "sid.tmp") >> sid;
   std::ifstream(folder.path() / "pid.tmp") >> pid;
   EXPECT_EQ(fs::canonical(where), fs::canonical(folder.path()));

@@ -296,29 +296,6 @@ TEST_F(WSocketTest, PeerCloseOffersUnreadDataBeforeTheClose) {
   }
 }
 
-// A data handler that fails before it reads leaves its notice unanswered;
-// the peer's close must still arrive, and the bytes are offered before it.
-TEST_F(WSocketTest, PeerCloseArrivesAfterADataHandlerThatDidNotRead) {
-  int offers = 0;
-  socket.OnDataAvailable = [&](TWSocket &aSender, std::uint16_t) {
-    log.push_back("data");
-    if (++offers == 1)
-      throw std::runtime_error("the handler fails before reading");
-    received += aSender.ReceiveStrA();
-  };
-  auto peer = ConnectToPeer();
-  ASSERT_NE(peer, nullptr);
-  ASSERT_TRUE(peer->Write("abc"));
-  ASSERT_TRUE(RunUntil([&] { return offers == 1; }));
-  peer->Close();
-  ASSERT_TRUE(RunUntil([&] { return Count("closed:") > 0; }));
-  EXPECT_EQ(received, "abc");
-  EXPECT_EQ(log.back(), "closed:0");
-  EXPECT_EQ(Count("closed:"), 1);
-  EXPECT_GE(offers, 2);
-  EXPECT_EQ(socket.State(), TSocketState::wsClosed);
-}
-
 TEST_F(WSocketTest, SameInstanceConnectsAgainAfterAClose) {
   auto first = ConnectToPeer();
   socket.Close();
