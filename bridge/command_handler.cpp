@@ -11,16 +11,12 @@ namespace {
 // own; written with its control characters as \u escapes, it stays on that
 // one line and shows what was really sent.
 std::u16string ControlCharactersEscaped(std::u16string_view aText) {
-  constexpr char16_t kHex[] = u"0123456789abcdef";
   std::u16string text;
   for (char16_t unit : aText) {
-    if (unit < 0x20 || unit == 0x7F) {
-      text += u"\\u00";
-      text.push_back(kHex[unit >> 4]);
-      text.push_back(kHex[unit & 0xF]);
-    } else {
+    if (unit < 0x20 || unit == 0x7F)
+      AppendUnicodeEscape(text, unit);
+    else
       text.push_back(unit);
-    }
   }
   return text;
 }

@@ -4,10 +4,17 @@
 #include <utility>
 
 namespace marquo {
+
+void AppendUnicodeEscape(std::u16string &aOut, char16_t aUnit) {
+  constexpr char16_t kHex[] = u"0123456789abcdef";
+  aOut += u"\\u";
+  for (int shift = 12; shift >= 0; shift -= 4)
+    aOut.push_back(kHex[(aUnit >> shift) & 0xF]);
+}
+
 namespace {
 
 void AppendJsonEscaped(std::u16string &aOut, std::u16string_view aText) {
-  constexpr char16_t kHex[] = u"0123456789abcdef";
   for (char16_t unit : aText) {
     switch (unit) {
     case u'"':
@@ -33,9 +40,7 @@ void AppendJsonEscaped(std::u16string &aOut, std::u16string_view aText) {
       break;
     default:
       if (unit < 0x20) {
-        aOut += u"\\u00";
-        aOut.push_back(kHex[unit >> 4]);
-        aOut.push_back(kHex[unit & 0xF]);
+        AppendUnicodeEscape(aOut, unit);
       } else {
         aOut.push_back(unit);
       }

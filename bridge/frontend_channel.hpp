@@ -22,6 +22,9 @@ inline constexpr int kFindListRequest = 2;
 // characters is inserted unchanged.
 std::u16string SearchRequestText(int aNumber, std::u16string_view aSubject);
 
+// Appends aUnit as a JSON \u escape with four lower-case hexadecimal digits.
+void AppendUnicodeEscape(std::u16string &aOut, char16_t aUnit);
+
 // What a function word asks for: a function code to post, or the custom
 // batch file (kCustomFunction); nothing for an unknown word. Words compare
 // exactly, case included.

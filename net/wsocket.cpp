@@ -378,15 +378,13 @@ void TWSocket::HandleNotice(SocketNotice aNotice, std::uint16_t anErrCode) {
       break;
     case SocketNotice::Write:
       if (FState == TSocketState::wsConnected) {
-        const std::uint64_t serial = FSerial;
         try {
           Flush();
         } catch (const ESocketException &e) {
           // Nobody called for this send, so the failure ends the connection,
           // as a close by the peer does: what arrived before it is offered
           // first.
-          if (IsCurrent(serial))
-            PeerClosed(e.ErrorCode());
+          PeerClosed(e.ErrorCode());
         }
       }
       break;
@@ -418,8 +416,7 @@ void TWSocket::ConnectCompleted(std::uint16_t anErrCode) {
   try {
     Flush();
   } catch (const ESocketException &e) {
-    if (IsCurrent(serial))
-      PeerClosed(e.ErrorCode());
+    PeerClosed(e.ErrorCode());
   }
 }
 

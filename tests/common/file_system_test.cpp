@@ -4,8 +4,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <string>
 #include <fstream>
+#include <string>
 
 namespace marquo {
 namespace {
