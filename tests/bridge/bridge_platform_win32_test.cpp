@@ -129,6 +129,23 @@ TEST(Win32FrontendPort, NoWindowWithTheTitleIsNoFrontend) {
   EXPECT_EQ(CreateFrontendPort()->FindControlWindow(), kNoControlWindow);
 }
 
+// Removes a folder and what it holds, as far as it can now. Returns whether
+// the folder is gone. A file that is open cannot be deleted on Windows, and
+// the library's remove_all then retries the same entry for ever; here a file
+// that stays is left for the next attempt.
+bool RemoveTree(const fs::path &aFolder) {
+  std::error_code ignored;
+  for (fs::directory_iterator entry(aFolder, ignored), end; entry != end;
+       entry.increment(ignored)) {
+    if (entry->is_directory(ignored) && !entry->is_symlink(ignored))
+      RemoveTree(entry->path());
+    else
+      fs::remove(entry->path(), ignored);
+  }
+  fs::remove(aFolder, ignored);
+  return !fs::exists(aFolder, ignored);
+}
+
 // A fresh folder under the temporary folder, removed at the end.
 class TTempFolder {
 public:
@@ -139,8 +156,10 @@ public:
     fs::create_directories(FPath);
   }
   ~TTempFolder() {
-    std::error_code ignored;
-    fs::remove_all(FPath, ignored);
+    // A batch file the test started may still hold itself open for a moment
+    // after writing its marker.
+    for (int attempt = 0; attempt < 100 && !RemoveTree(FPath); ++attempt)
+      Sleep(50);
   }
   const fs::path &path() const { return FPath; }
   std::u16string ProgramFolder() const { return FPath.u16string() + u"\\"; }
