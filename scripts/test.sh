@@ -32,16 +32,16 @@ fi
 # ---- Wine -------------------------------------------------------------------
 # A private prefix, made once, so the tests never touch the user's own Wine
 # set-up. A persistent wineserver saves a second or so on every test.
+# Wine programs start through scripts/wine-run.sh, which sets up their
+# environment; the wineserver needs only the prefix.
 export MARQUO_WINEPREFIX="$root/build/wineprefix"
-wine_env=(env WINEPREFIX="$MARQUO_WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  LC_ALL=C.UTF-8)
 mkdir -p "$root/build"
 if [ ! -f "$MARQUO_WINEPREFIX/system.reg" ]; then
   echo "== initialising the Wine prefix"
-  "${wine_env[@]}" wineboot -i >/dev/null 2>&1 || { echo "== wineboot failed"; exit 1; }
+  "$root/scripts/wine-run.sh" wineboot -i >/dev/null 2>&1 || { echo "== wineboot failed"; exit 1; }
 fi
-"${wine_env[@]}" wineserver -p 2>/dev/null
-trap '"${wine_env[@]}" wineserver -k 2>/dev/null' EXIT
+WINEPREFIX="$MARQUO_WINEPREFIX" wineserver -p 2>/dev/null
+trap 'WINEPREFIX="$MARQUO_WINEPREFIX" wineserver -k 2>/dev/null' EXIT
 
 # ---- suites -----------------------------------------------------------------
 failed=()
