@@ -5,10 +5,19 @@
 namespace marquo {
 
 void EventLoop::Guard(const std::function<void()> &aWork) noexcept {
-  std::string what;
   try {
     aWork();
+  } catch (...) {
+    Report(std::current_exception());
+  }
+}
+
+void EventLoop::Report(std::exception_ptr anException) noexcept {
+  if (!anException)
     return;
+  std::string what;
+  try {
+    std::rethrow_exception(anException);
   } catch (const std::exception &e) {
     what = e.what();
   } catch (...) {

@@ -29,6 +29,7 @@
 #pragma once
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -87,6 +88,10 @@ public:
   // call every handler through this; platform code that calls handlers from
   // its own window procedures or poll callbacks uses it too.
   void Guard(const std::function<void()> &aWork) noexcept;
+  // Tells OnUnhandledException about anException, as Guard does for what it
+  // catches. For code that must catch an exception itself (to go on with its
+  // own work) but may not let it pass unreported.
+  void Report(std::exception_ptr anException) noexcept;
 };
 
 // The platform's real loop for the calling thread.

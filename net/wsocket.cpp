@@ -185,7 +185,7 @@ ESocketException ESocketException::FromError(std::uint16_t anErrorCode,
 TWSocket::TWSocket(EventLoop &aLoop) : TWSocket(aLoop, CreateSystemSocketBackend(aLoop)) {}
 
 TWSocket::TWSocket(EventLoop &aLoop, std::unique_ptr<SocketBackend> aBackend)
-    : FBackend(std::move(aBackend)), FTarget(aLoop.CreateTarget(nullptr)) {
+    : FLoop(aLoop), FBackend(std::move(aBackend)), FTarget(aLoop.CreateTarget(nullptr)) {
   FBackend->SetNotify(
       [this](SocketNotice aNotice, std::uint16_t anErrCode) { HandleNotice(aNotice, anErrCode); });
 }
@@ -323,8 +323,8 @@ void TWSocket::RaiseClosed(std::uint16_t anErrCode) {
   if (FClosedRaised || FDestroying)
     return;
   FClosedRaised = true;
-  if (OnSessionClosed)
-    OnSessionClosed(*this, anErrCode);
+  if (const TSessionClosed handler = OnSessionClosed)
+    handler(*this, anErrCode);
 }
 
 void TWSocket::CloseSocket(std::uint16_t anErrCode, bool aShutdown) {
@@ -353,7 +353,9 @@ void TWSocket::Abort() {
   try {
     RaiseClosed(0);
   } catch (...) {
-    // The connection is gone already; a second failure changes nothing.
+    // The connection is gone already; a second failure changes nothing
+    // here, but it is still told.
+    FLoop.Report(std::current_exception());
   }
 }
 
@@ -361,6 +363,7 @@ void TWSocket::AbortOnException(std::uint64_t aSerial, const std::function<void(
   try {
     aStep();
   } catch (...) {
+    FLoop.Report(std::current_exception());
     if (aSerial == FSerial)
       Abort();
   }
@@ -395,6 +398,7 @@ void TWSocket::HandleNotice(SocketNotice aNotice, std::uint16_t anErrCode) {
   } catch (...) {
     // Only bookkeeping can get here (every handler call is guarded above);
     // the connection is left as it is.
+    FLoop.Report(std::current_exception());
   }
 }
 
@@ -404,8 +408,8 @@ void TWSocket::ConnectCompleted(std::uint16_t anErrCode) {
   const std::uint64_t serial = FSerial;
   FState = TSocketState::wsConnected;
   AbortOnException(serial, [&] {
-    if (OnSessionConnected)
-      OnSessionConnected(*this, anErrCode);
+    if (const TSessionConnected handler = OnSessionConnected)
+      handler(*this, anErrCode);
   });
   if (!IsCurrent(serial))
     return;
@@ -424,10 +428,11 @@ void TWSocket::DataWaiting(std::uint16_t anErrCode) {
   if (!FBackend->IsOpen() || FState != TSocketState::wsConnected)
     return;
   try {
-    if (OnDataAvailable)
-      OnDataAvailable(*this, anErrCode);
+    if (const TDataAvailable handler = OnDataAvailable)
+      handler(*this, anErrCode);
   } catch (...) {
-    // Discarded: the connection stays open.
+    // The connection stays open; the failure goes to the loop's reporter.
+    FLoop.Report(std::current_exception());
   }
 }
 

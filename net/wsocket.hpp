@@ -24,11 +24,14 @@
 //   per connection, never while the TWSocket is being destroyed; when the
 //   peer or the network ends the connection, the data still waiting is
 //   offered through OnDataAvailable first.
-// An exception that escapes OnDataAvailable is discarded (the connection
-// stays open). One that escapes OnSessionConnected, OnSessionClosed or the
-// deferred close aborts the connection: unsent data is dropped, the socket
-// closed at once, and OnSessionClosed(Sender, 0) raised if it has not been
-// raised for this connection yet.
+// An exception that escapes OnDataAvailable ends that handler's call (the
+// connection stays open). One that escapes OnSessionConnected,
+// OnSessionClosed or the deferred close aborts the connection: unsent data
+// is dropped, the socket closed at once, and OnSessionClosed(Sender, 0)
+// raised if it has not been raised for this connection yet. Either way the
+// exception is reported to the loop's OnUnhandledException, never dropped
+// without a trace. Handlers are called through copies, so a handler may
+// reassign the event it runs from.
 //
 // Errors are Windows Sockets error numbers on every platform (10061
 // connection refused, 10060 timed out, 10051 network unreachable, 10065
@@ -158,6 +161,7 @@ private:
   void ForgetPeer();
   bool IsCurrent(std::uint64_t aSerial) const { return aSerial == FSerial && FBackend->IsOpen(); }
 
+  EventLoop &FLoop; // where exceptions from handlers are reported
   std::unique_ptr<SocketBackend> FBackend;
   std::unique_ptr<EventTarget> FTarget; // receives the deferred close
 
