@@ -1,5 +1,6 @@
 #include "mqtt/mqtt_parser.hpp"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -28,6 +29,10 @@ template <typename Event, typename... Args> void Raise(const Event &anEvent, Arg
     handler(std::forward<Args>(anArgs)...);
   }
 }
+
+// Empties aBytes and gives its storage back; clear() and assigning an empty
+// string both may keep it.
+void Release(std::string &aBytes) { std::string().swap(aBytes); }
 
 bool HasIdentifier(TMQTTQOSType aQos) { return aQos == qtAT_LEAST_ONCE || aQos == qtEXACTLY_ONCE; }
 
@@ -234,23 +239,272 @@ void TMQTTParser::SendDisconnect() {
 
 // ---- receiving --------------------------------------------------------------
 
+TMQTTParser::TParseFrame::TParseFrame(TMQTTParser &aParser)
+    : Parser(aParser), Outer(aParser.FFrame) {
+  aParser.FFrame = this;
+}
+
+TMQTTParser::TParseFrame::~TParseFrame() {
+  // A destroyed parser is not touched: its memory may already be reused.
+  if (!Destroyed)
+    Parser.FFrame = Outer;
+}
+
+TMQTTParser::~TMQTTParser() {
+  for (TParseFrame *frame = FFrame; frame != nullptr; frame = frame->Outer)
+    frame->Destroyed = true;
+}
+
 void TMQTTParser::Parse(std::string_view aStr) {
-  // The bytes are copied first, so a handler that changes or frees the
-  // caller's buffer cannot pull the input away from under the loop.
-  TMemoryStream stream{std::string(aStr)};
-  Parse(stream);
+  TParseFrame frame(*this);
+  // Bytes left over from an earlier call come first; the new ones join them
+  // so that they are read in the order they arrived.
+  if (HasBacklog()) {
+    FBacklog.append(aStr);
+    aStr = {};
+  }
+  ParseInput(aStr, frame);
 }
 
 void TMQTTParser::Parse(TMemoryStream &aStream) {
-  while (aStream.Remaining() > 0)
-    ParseByte(StreamReadByte(aStream));
+  // The stream is marked as read before anything is parsed: a throwing
+  // handler leaves the rest in the backlog, and the caller must not feed it
+  // a second time.
+  const std::string_view rest = std::string_view(aStream.Bytes()).substr(aStream.Position());
+  aStream.Seek(aStream.Size());
+  Parse(rest);
+}
+
+void TMQTTParser::ParseInput(std::string_view aInput, const TParseFrame &aFrame) {
+  std::string body;
+  for (;;) {
+    // aInput is the caller's buffer and is read only while the backlog is
+    // empty; before any event it is copied into the backlog, since the
+    // handler may change or free it, or throw and leave it unread.
+    const bool fromBacklog = HasBacklog();
+    const std::string_view bytes =
+        fromBacklog ? std::string_view(FBacklog).substr(FBacklogPos) : aInput;
+    if (bytes.empty())
+      return;
+    TRxEvent event = TRxEvent::kRxNone;
+    const std::size_t used = Scan(bytes, event, body);
+    if (fromBacklog)
+      ConsumeBacklog(used);
+    else
+      aInput.remove_prefix(used);
+    if (event == TRxEvent::kRxNone)
+      continue;
+    if (!fromBacklog && !aInput.empty()) {
+      FBacklog.assign(aInput);
+      FBacklogPos = 0;
+      aInput = {};
+    }
+
+    // Each event below may destroy the parser; nothing of it is touched
+    // after the event until the frame says it is still there.
+    switch (event) {
+    case TRxEvent::kRxHeaderEvent:
+      Raise(OnHeader, RxMsg, RxDup, RxQos, RxRetain);
+      break;
+    case TRxEvent::kRxEmptyPacket:
+      if (RxMsg == mtPINGREQ)
+        Raise(OnPing);
+      else if (RxMsg == mtPINGRESP)
+        Raise(OnPingResp);
+      else
+        Raise(OnDisconnect);
+      break;
+    case TRxEvent::kRxBrokenEvent:
+      Raise(OnBrokenStream);
+      break;
+    case TRxEvent::kRxBodyEvent: {
+      // The body goes with the decoding, so the parser holds no buffer of
+      // it afterwards, and a handler that feeds or resets the parser cannot
+      // change the bytes still being decoded.
+      TMemoryStream stream(std::move(body));
+      Release(body);
+      DecodeBody(stream, aFrame);
+      if (aFrame.Destroyed)
+        return;
+      ReloadKeepAlive();
+      break;
+    }
+    case TRxEvent::kRxNone:
+      break;
+    }
+    if (aFrame.Destroyed)
+      return;
+  }
+}
+
+std::size_t TMQTTParser::Scan(std::string_view aBytes, TRxEvent &anEvent, std::string &aBody) {
+  // Each state change happens before the event it leads to, so whatever a
+  // handler does (throw, Reset, build a packet) the next byte finds a
+  // consistent state.
+  std::size_t at = 0;
+  while (at < aBytes.size()) {
+    switch (FRxState) {
+    case kRxHeader: {
+      const TMQTTHeader header = SplitHeader(static_cast<std::uint8_t>(aBytes[at++]));
+      RxMsg = header.MsgType;
+      RxDup = header.Dup;
+      RxQos = header.Qos;
+      RxRetain = header.Retain;
+      FRxState = kRxLength;
+      FRxMult = 1;
+      FRxVal = 0;
+      if (OnHeader) {
+        anEvent = TRxEvent::kRxHeaderEvent;
+        return at;
+      }
+      break;
+    }
+    case kRxLength: {
+      const std::uint8_t byte = static_cast<std::uint8_t>(aBytes[at++]);
+      FRxVal += (byte & 0x7F) * FRxMult;
+      if ((byte & 0x80) != 0) {
+        if (FRxMult == kLastLengthMult) {
+          anEvent = EnterBroken();
+          if (anEvent != TRxEvent::kRxNone)
+            return at;
+          break;
+        }
+        FRxMult *= 128;
+        break;
+      }
+      anEvent = StartBody();
+      if (anEvent != TRxEvent::kRxNone)
+        return at;
+      break;
+    }
+    case kRxBody: {
+      const std::size_t count = std::min(aBytes.size() - at, static_cast<std::size_t>(FRxVal));
+      AppendBody(aBytes.substr(at, count));
+      at += count;
+      FRxVal -= static_cast<std::int32_t>(count);
+      if (FRxVal == 0) {
+        FRxState = kRxHeader;
+        aBody = std::move(FRxBody);
+        Release(FRxBody);
+        anEvent = TRxEvent::kRxBodyEvent;
+        return at;
+      }
+      break;
+    }
+    case kRxSkip: {
+      const std::size_t count = std::min(aBytes.size() - at, static_cast<std::size_t>(FRxVal));
+      at += count;
+      FRxVal -= static_cast<std::int32_t>(count);
+      if (FRxVal == 0) {
+        FRxState = kRxHeader;
+        ReloadKeepAlive();
+      }
+      break;
+    }
+    default: // kRxBroken
+      at = aBytes.size();
+      break;
+    }
+  }
+  return at;
+}
+
+TMQTTParser::TRxEvent TMQTTParser::EnterBroken() {
+  // Nothing after this can be found to start at a packet boundary, so every
+  // further byte is ignored until the owner resets the parser.
+  FRxState = kRxBroken;
+  Release(FRxBody);
+  return OnBrokenStream ? TRxEvent::kRxBrokenEvent : TRxEvent::kRxNone;
+}
+
+namespace {
+
+// The body size a packet kind must have, or -1 when its size varies. Type 15
+// has no body this program can use, so any size of it is skipped.
+std::int32_t FixedBodySize(TMQTTMessageType aType) {
+  switch (aType) {
+  case mtCONNACK:
+  case mtPUBACK:
+  case mtPUBREC:
+  case mtPUBREL:
+  case mtPUBCOMP:
+  case mtUNSUBACK:
+    return 2;
+  case mtPINGREQ:
+  case mtPINGRESP:
+  case mtDISCONNECT:
+    return 0;
+  case mtReserved15:
+    return -2; // matches no announced length
+  default:
+    return -1;
+  }
+}
+
+} // namespace
+
+TMQTTParser::TRxEvent TMQTTParser::StartBody() {
+  const std::int32_t fixedSize = FixedBodySize(RxMsg);
+  const bool fixed = fixedSize != -1;
+  // A stored kind over the limit is refused before the keep-alive sees any
+  // sign of life, like a length that never ends.
+  if (!fixed && FRxVal > static_cast<std::int32_t>(kMaxReceiveLength))
+    return EnterBroken();
+  ReloadKeepAlive();
+  if (FRxVal == 0) {
+    FRxState = kRxHeader;
+    const bool empty = RxMsg == mtPINGREQ || RxMsg == mtPINGRESP || RxMsg == mtDISCONNECT;
+    const bool wanted = RxMsg == mtPINGREQ    ? static_cast<bool>(OnPing)
+                        : RxMsg == mtPINGRESP ? static_cast<bool>(OnPingResp)
+                                              : static_cast<bool>(OnDisconnect);
+    return empty && wanted ? TRxEvent::kRxEmptyPacket : TRxEvent::kRxNone;
+  }
+  // A packet whose kind allows no such size would be dropped once complete;
+  // its bytes are counted instead of stored, whatever length it announces.
+  FRxState = fixed && FRxVal != fixedSize ? kRxSkip : kRxBody;
+  FRxLength = FRxVal;
+  return TRxEvent::kRxNone;
+}
+
+void TMQTTParser::AppendBody(std::string_view aBytes) {
+  // The buffer grows geometrically as the bytes arrive, but never past the
+  // announced length, so a peer that announces a long packet and sends
+  // little of it makes the parser hold only what it sent.
+  const std::size_t needed = FRxBody.size() + aBytes.size();
+  if (needed > FRxBody.capacity()) {
+    // reserve on the buffer itself may round up to twice its old capacity;
+    // a fresh string takes exactly what is asked for.
+    std::string grown;
+    grown.reserve(
+        std::min(static_cast<std::size_t>(FRxLength), std::max(needed, 2 * FRxBody.capacity())));
+    grown.append(FRxBody);
+    FRxBody.swap(grown);
+  }
+  FRxBody.append(aBytes);
+}
+
+void TMQTTParser::ConsumeBacklog(std::size_t aCount) {
+  FBacklogPos += aCount;
+  if (FBacklogPos < FBacklog.size())
+    return;
+  // A small backlog keeps its storage for the next throw; one that held a
+  // large read is given back, so no idle parser holds it.
+  constexpr std::size_t kKeptBacklogCapacity = 64 * 1024;
+  if (FBacklog.capacity() > kKeptBacklogCapacity)
+    Release(FBacklog);
+  else
+    FBacklog.clear();
+  FBacklogPos = 0;
 }
 
 void TMQTTParser::Reset() {
   FRxState = kRxHeader;
   FRxMult = 0;
   FRxVal = 0;
-  FRxStream.Clear();
+  FRxLength = 0;
+  Release(FRxBody);
+  Release(FBacklog);
+  FBacklogPos = 0;
   FTxStream.Clear();
   RxMsg = mtReserved15;
   RxDup = false;
@@ -273,77 +527,20 @@ void TMQTTParser::Mon(std::u16string_view aStr) {
   }
 }
 
-void TMQTTParser::ParseByte(std::uint8_t aByte) {
-  // Each state change happens before the event it leads to, so whatever a
-  // handler does (throw, Reset, build a packet) the next byte finds a
-  // consistent state.
-  switch (FRxState) {
-  case kRxHeader: {
-    const TMQTTHeader header = SplitHeader(aByte);
-    RxMsg = header.MsgType;
-    RxDup = header.Dup;
-    RxQos = header.Qos;
-    RxRetain = header.Retain;
-    FRxState = kRxLength;
-    FRxMult = 1;
-    FRxVal = 0;
-    Raise(OnHeader, RxMsg, RxDup, RxQos, RxRetain);
-    break;
-  }
-  case kRxLength:
-    FRxVal += (aByte & 0x7F) * FRxMult;
-    if ((aByte & 0x80) != 0) {
-      if (FRxMult == kLastLengthMult) {
-        // Nothing after this can be found to start at a packet boundary, so
-        // every further byte is ignored until the owner resets the parser.
-        FRxState = kRxBroken;
-        FRxStream.Clear();
-        Raise(OnBrokenStream);
-        break;
-      }
-      FRxMult *= 128;
-      break;
-    }
-    ReloadKeepAlive();
-    FRxStream.Clear();
-    if (FRxVal != 0) {
-      FRxState = kRxBody;
-      break;
-    }
-    FRxState = kRxHeader;
-    if (RxMsg == mtPINGREQ)
-      Raise(OnPing);
-    else if (RxMsg == mtPINGRESP)
-      Raise(OnPingResp);
-    else if (RxMsg == mtDISCONNECT)
-      Raise(OnDisconnect);
-    break;
-  case kRxBody:
-    FRxStream.WriteByte(aByte);
-    if (--FRxVal == 0) {
-      FRxStream.Seek(0);
-      FRxState = kRxHeader;
-      DecodeBody();
-      ReloadKeepAlive();
-    }
-    break;
-  default: // kRxBroken
-    break;
-  }
+void TMQTTParser::DecodeIdPacket(TMemoryStream &aBody, const TMQTTIDEvent &anEvent) {
+  if (aBody.Size() == 2)
+    Raise(anEvent, ReadIdentifier(aBody));
 }
 
-void TMQTTParser::DecodeIdPacket(const TMQTTIDEvent &anEvent) {
-  if (FRxStream.Size() == 2)
-    Raise(anEvent, ReadIdentifier(FRxStream));
-}
-
-void TMQTTParser::DecodeBody() {
-  TMemoryStream &body = FRxStream;
+void TMQTTParser::DecodeBody(TMemoryStream &aBody, const TParseFrame &aFrame) {
+  // Every case raises at most one event, as its last step, except CONNECT,
+  // whose will event comes first.
+  TMemoryStream &body = aBody;
   const std::size_t size = body.Size();
   switch (RxMsg) {
   case mtBROKERCONNECT:
   case mtCONNECT:
-    DecodeConnect();
+    DecodeConnect(body, aFrame);
     break;
   case mtCONNACK:
     if (size == 2) {
@@ -361,16 +558,16 @@ void TMQTTParser::DecodeBody() {
     }
     break;
   case mtPUBACK:
-    DecodeIdPacket(OnPubAck);
+    DecodeIdPacket(body, OnPubAck);
     break;
   case mtPUBREC:
-    DecodeIdPacket(OnPubRec);
+    DecodeIdPacket(body, OnPubRec);
     break;
   case mtPUBREL:
-    DecodeIdPacket(OnPubRel);
+    DecodeIdPacket(body, OnPubRel);
     break;
   case mtPUBCOMP:
-    DecodeIdPacket(OnPubComp);
+    DecodeIdPacket(body, OnPubComp);
     break;
   case mtSUBSCRIBE:
     if (size >= 2) {
@@ -404,18 +601,18 @@ void TMQTTParser::DecodeBody() {
     }
     break;
   case mtUNSUBACK:
-    DecodeIdPacket(OnUnsubAck);
+    DecodeIdPacket(body, OnUnsubAck);
     break;
   default: // PINGREQ, PINGRESP, DISCONNECT and type 15 carry no body worth reading.
     break;
   }
 }
 
-void TMQTTParser::DecodeConnect() {
+void TMQTTParser::DecodeConnect(TMemoryStream &aBody, const TParseFrame &aFrame) {
   // The type is taken now: a will handler may reset the parser, which would
   // change RxMsg before the connect event is chosen.
   const bool broker = RxMsg == mtBROKERCONNECT;
-  TMemoryStream &body = FRxStream;
+  TMemoryStream &body = aBody;
   const std::string protocol = StreamReadString(body);
   const std::uint8_t version = StreamReadByte(body);
   const std::uint8_t flags = StreamReadByte(body);
@@ -426,6 +623,10 @@ void TMQTTParser::DecodeConnect() {
     const std::string willMessage = StreamReadString(body);
     Raise(OnSetWill, willTopic, willMessage, static_cast<TMQTTQOSType>((flags >> 3) & 0x03),
           (flags & 0x20) != 0);
+    // The will handler may have destroyed the parser, and the connect event
+    // below belongs to it.
+    if (aFrame.Destroyed)
+      return;
   }
   const std::string userName = (flags & 0x80) != 0 ? StreamReadString(body) : std::string();
   const std::string password = (flags & 0x40) != 0 ? StreamReadString(body) : std::string();
