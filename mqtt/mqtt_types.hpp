@@ -17,6 +17,7 @@
 namespace marquo {
 
 class TMemoryStream;
+class TComponent;
 
 // The ordinal is the packet type in the upper four bits of a fixed header's
 // first byte. Type 0 is this system's private "broker connect", a CONNECT
@@ -88,11 +89,18 @@ using TMQTTWillEvent = std::function<void(const std::string &aTopic, const std::
 using TMQTTHeaderEvent =
     std::function<void(TMQTTMessageType MsgType, bool Dup, TMQTTQOSType Qos, bool Retain)>;
 
-// The client's events, declared here with the rest of the vocabulary.
-using TMQTTDisconnectEvent = std::function<void(bool Graceful)>;
-using TMQTTFailureEvent = std::function<void(std::int32_t aReason, bool &CloseClient)>;
-using TMQTTMsgEvent = std::function<void(const std::string &aTopic, const std::string &aMessage,
-                                         TMQTTQOSType aQos, bool aRetained)>;
-using TMQTTClientIDEvent = std::function<void(std::string &aClientID)>;
+// The client's events. Unlike the codec's, they carry the client that
+// raises them as Sender, the way the window's handlers expect. They are
+// std::function values, so the window binds its member handlers and a test
+// or the probe binds lambdas alike; an empty one is not called.
+using TMQTTClientNotifyEvent = std::function<void(TComponent &Sender)>;
+using TMQTTClientMonEvent = std::function<void(TComponent &Sender, const std::u16string &aStr)>;
+using TMQTTDisconnectEvent = std::function<void(TComponent &Sender, bool Graceful)>;
+using TMQTTFailureEvent =
+    std::function<void(TComponent &Sender, std::int32_t aReason, bool &CloseClient)>;
+using TMQTTMsgEvent =
+    std::function<void(TComponent &Sender, const std::string &aTopic, const std::string &aMessage,
+                       TMQTTQOSType aQos, bool aRetained)>;
+using TMQTTClientIDEvent = std::function<void(TComponent &Sender, std::string &aClientID)>;
 
 } // namespace marquo
