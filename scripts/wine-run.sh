@@ -12,6 +12,12 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 # UTF-8 one keeps every argument as it was typed, whatever the machine's
 # default.
 export LC_ALL=C.UTF-8
+# A caller that sends the output to a file of its own and watches it while
+# the program runs (the broker tests) asks for the program to be run
+# directly, with the caller's output.
+if [ -n "${MARQUO_WINE_DIRECT:-}" ]; then
+  exec wine "$@"
+fi
 # The first program of a Wine session starts its services (services.exe,
 # winedevice.exe, ...), which inherit that program's output and live on with
 # the session. Had they the caller's pipe, whoever reads it (ctest) would

@@ -1,5 +1,8 @@
 #include "tools/probe.hpp"
 
+#include <stdexcept>
+#include <utility>
+
 #include "tools/probe_commands.hpp"
 
 namespace marquo {
@@ -13,9 +16,14 @@ struct ProbeCommand {
 
 // One row per command, in the order the usage lists them.
 const ProbeCommand kCommands[] = {
-    {u"json", "json TEXT", ProbeJson},
-    {u"resolve", "resolve [--no-frontend] PAYLOAD", ProbeResolve},
-    {u"parse", "parse HEX...", ProbeParse},
+    {u"json", "json TEXT|-", ProbeJson},
+    {u"resolve", "resolve [--no-frontend] PAYLOAD|-", ProbeResolve},
+    {u"parse", "parse HEX|-...", ProbeParse},
+    {u"mqtt",
+     "mqtt [--host H] [--port P] [--user U] [--password W] [--id ID] [--keepalive S]\n"
+     "                         [--no-clean] [--will TOPIC MESSAGE QOS RETAIN] [--sub FILTER QOS]...\n"
+     "                         [--pub TOPIC MESSAGE QOS RETAIN]... [--count N] [--seconds S]",
+     ProbeMqtt},
 };
 
 void AppendUsage(ProbeOutput &anOutput) {
@@ -31,7 +39,37 @@ void AppendUsage(ProbeOutput &anOutput) {
 
 } // namespace
 
-int RunProbe(const std::vector<std::u16string> &anArgs, ProbeOutput &anOutput) {
+std::string ReadWholeStream(std::FILE *aStream) {
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, aStream);
+    bytes.append(buffer, got);
+    if (got < sizeof buffer)
+      break;
+  }
+  if (std::ferror(aStream))
+    throw std::runtime_error("cannot read the input");
+  return bytes;
+}
+
+void WriteProbeLine(ProbeOutput &anOutput, std::string_view aLine) {
+  if (anOutput.stream) {
+    std::string text(aLine);
+    text += '\n';
+    anOutput.stream(text);
+  } else {
+    anOutput.out += aLine;
+    anOutput.out += '\n';
+  }
+}
+
+std::string ReadProbeInput(const ProbeOutput &anOutput) {
+  return anOutput.input ? anOutput.input() : std::string();
+}
+
+int RunProbe(const std::vector<std::u16string> &anArgs, ProbeOutput &anOutput, ProbeInput anInput) {
+  anOutput.input = std::move(anInput);
   if (!anArgs.empty()) {
     for (const ProbeCommand &command : kCommands) {
       if (anArgs[0] != command.name)

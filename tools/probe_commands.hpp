@@ -18,5 +18,6 @@ using ProbeArgs = std::vector<std::u16string>;
 int ProbeJson(const ProbeArgs &anArgs, ProbeOutput &anOutput); // probe_json.cpp
 int ProbeResolve(const ProbeArgs &anArgs, ProbeOutput &anOutput); // probe_resolve.cpp
 int ProbeParse(const ProbeArgs &anArgs, ProbeOutput &anOutput); // probe_parse.cpp
+int ProbeMqtt(const ProbeArgs &anArgs, ProbeOutput &anOutput);  // probe_mqtt.cpp
 
 } // namespace marquo

@@ -1,4 +1,5 @@
-// The POSIX entry of marquo-probe: arguments arrive as UTF-8 bytes.
+// The POSIX entry of marquo-probe: arguments arrive as UTF-8 bytes, and
+// standard input is read as the bytes it holds.
 #include <cstdio>
 #include <exception>
 
@@ -11,7 +12,12 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i)
       args.push_back(marquo::Utf8ToUtf16(argv[i]));
     marquo::ProbeOutput output;
-    const int status = marquo::RunProbe(args, output);
+    output.stream = [](std::string_view aText) {
+      std::fwrite(aText.data(), 1, aText.size(), stdout);
+      std::fflush(stdout);
+    };
+    const int status =
+        marquo::RunProbe(args, output, [] { return marquo::ReadWholeStream(stdin); });
     std::fwrite(output.out.data(), 1, output.out.size(), stdout);
     std::fwrite(output.err.data(), 1, output.err.size(), stderr);
     return std::fflush(stdout) == 0 ? status : 1;

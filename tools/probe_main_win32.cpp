@@ -1,7 +1,8 @@
 // The Windows entry of marquo-probe. The command line is taken as UTF-16
 // (wmain), so no character is lost to the ANSI code page; the output is
 // written as UTF-8 bytes with bare line feeds, the same bytes the POSIX build
-// writes.
+// writes. Standard input is read in binary mode, so a payload's CR LF, a
+// Ctrl-Z (0x1A) or a NUL byte reaches the command as it was sent.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -21,7 +22,14 @@ int wmain(int argc, wchar_t **argv) {
     for (int i = 1; i < argc; ++i)
       args.emplace_back(reinterpret_cast<const char16_t *>(argv[i]));
     marquo::ProbeOutput output;
-    const int status = marquo::RunProbe(args, output);
+    output.stream = [](std::string_view aText) {
+      std::fwrite(aText.data(), 1, aText.size(), stdout);
+      std::fflush(stdout);
+    };
+    const int status = marquo::RunProbe(args, output, [] {
+      _setmode(_fileno(stdin), _O_BINARY);
+      return marquo::ReadWholeStream(stdin);
+    });
     std::fwrite(output.out.data(), 1, output.out.size(), stdout);
     std::fwrite(output.err.data(), 1, output.err.size(), stderr);
     return std::fflush(stdout) == 0 ? status : 1;

@@ -3,6 +3,7 @@
 #include "common/utf.hpp"
 #include "mqtt/mqtt_parser.hpp"
 #include "tools/probe_commands.hpp"
+#include "tools/probe_text.hpp"
 
 namespace marquo {
 namespace {
@@ -17,12 +18,15 @@ int HexDigit(char16_t c) {
   return -1;
 }
 
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+
 // Pairs of hexadecimal digits, with blanks allowed between pairs (not inside
-// one); nothing when the text is anything else.
+// one); nothing when the text is anything else. Line breaks count as blanks,
+// so hex kept in a file, one packet a line, reads as it was written.
 std::optional<std::string> ParseHex(const std::u16string &aText) {
   std::string bytes;
   for (std::size_t i = 0; i < aText.size();) {
-    if (aText[i] == u' ' || aText[i] == u'\t') {
+    if (IsBlank(aText[i])) {
       ++i;
       continue;
     }
@@ -38,6 +42,7 @@ std::optional<std::string> ParseHex(const std::u16string &aText) {
   return bytes;
 }
 
+// A packet as a whole, for the Send event: hex, as it would be typed back in.
 std::string HexOf(std::string_view aBytes) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string text;
@@ -60,12 +65,18 @@ std::string Field(std::string_view aName, unsigned aValue) {
   return Field(aName, std::to_string(aValue));
 }
 
+// Byte text from the packet (topics, messages, ids, ...) written so that it
+// stays on its event's line, readably.
+std::string TextField(std::string_view aName, std::string_view aBytes) {
+  return Field(aName, EscapeLineBytes(aBytes));
+}
+
 std::string TopicsField(const TStringList &aTopics) {
   std::string value;
   for (const TStringListItem &item : aTopics) {
     if (!value.empty())
       value += ',';
-    value += Utf16ToUtf8(item.Text);
+    value += EscapeLineBytes(Utf16ToUtf8(item.Text));
     value += ':';
     value += std::to_string(item.Value);
   }
@@ -86,9 +97,9 @@ void PrintEvents(TMQTTParser &aParser, std::string &anOut) {
     return [line, aName](const std::string &Protocol, std::uint8_t Version,
                          const std::string &ClientID, const std::string &UserName,
                          const std::string &Password, std::uint16_t KeepAlive, bool Clean) {
-      line(aName, Field("Protocol", HexOf(Protocol)) + Field("Version", Version) +
-                      Field("ClientID", HexOf(ClientID)) + Field("UserName", HexOf(UserName)) +
-                      Field("Password", HexOf(Password)) + Field("KeepAlive", KeepAlive) +
+      line(aName, TextField("Protocol", Protocol) + Field("Version", Version) +
+                      TextField("ClientID", ClientID) + TextField("UserName", UserName) +
+                      TextField("Password", Password) + Field("KeepAlive", KeepAlive) +
                       Field("Clean", Clean));
     };
   };
@@ -98,7 +109,7 @@ void PrintEvents(TMQTTParser &aParser, std::string &anOut) {
                      Field("Stream", HexOf(aStream.Bytes())));
   };
   aParser.OnMon = [line](const std::u16string &aStr) {
-    line("Mon", Field("Str", Utf16ToUtf8(aStr)));
+    line("Mon", TextField("Str", Utf16ToUtf8(aStr)));
   };
   aParser.OnHeader = [line](TMQTTMessageType MsgType, bool Dup, TMQTTQOSType Qos, bool Retain) {
     line("Header", Field("MsgType", MessageTypeName(MsgType)) + Field("Dup", Dup) +
@@ -110,7 +121,7 @@ void PrintEvents(TMQTTParser &aParser, std::string &anOut) {
   aParser.OnBrokenStream = [line] { line("BrokenStream"); };
   aParser.OnSetWill = [line](const std::string &aTopic, const std::string &aMessage,
                              TMQTTQOSType aQos, bool aRetain) {
-    line("SetWill", Field("Topic", HexOf(aTopic)) + Field("Message", HexOf(aMessage)) +
+    line("SetWill", TextField("Topic", aTopic) + TextField("Message", aMessage) +
                         Field("Qos", QosName(aQos)) + Field("Retain", aRetain));
   };
   aParser.OnConnect = connectEvent("Connect");
@@ -119,7 +130,7 @@ void PrintEvents(TMQTTParser &aParser, std::string &anOut) {
   aParser.OnPublish = [line](std::uint16_t anID, const std::string &aTopic,
                              const std::string &aMessage) {
     line("Publish",
-         Field("ID", anID) + Field("Topic", HexOf(aTopic)) + Field("Message", HexOf(aMessage)));
+         Field("ID", anID) + TextField("Topic", aTopic) + TextField("Message", aMessage));
   };
   aParser.OnPubAck = idEvent("PubAck");
   aParser.OnPubRec = idEvent("PubRec");
@@ -145,14 +156,25 @@ void PrintEvents(TMQTTParser &aParser, std::string &anOut) {
 
 } // namespace
 
-// parse HEX...: each argument is one chunk of received bytes, handed to one
-// parser in one Parse call; every event it raises prints as a line.
+// parse HEX|-...: each argument is one chunk of received bytes, handed to one
+// parser in one Parse call; every event it raises prints as a line. "-" is
+// the hex text of standard input, as one chunk; standard input holds only
+// one, so a second "-" is refused rather than read as an empty chunk.
 int ProbeParse(const ProbeArgs &anArgs, ProbeOutput &anOutput) {
   if (anArgs.empty())
     return kProbeBadArguments;
   std::vector<std::string> chunks;
+  bool inputRead = false;
   for (const std::u16string &arg : anArgs) {
-    std::optional<std::string> bytes = ParseHex(arg);
+    std::optional<std::string> bytes;
+    if (arg == u"-") {
+      if (inputRead)
+        return kProbeBadArguments;
+      inputRead = true;
+      bytes = ParseHex(Utf8ToUtf16(ReadProbeInput(anOutput)));
+    } else {
+      bytes = ParseHex(arg);
+    }
     if (!bytes)
       return kProbeBadArguments;
     chunks.push_back(std::move(*bytes));

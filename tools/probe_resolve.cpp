@@ -6,9 +6,10 @@
 
 namespace marquo {
 
-// resolve [--no-frontend] PAYLOAD: runs the real command handling on PAYLOAD
-// with the default phrase lists, records instead of acting, and prints the
-// log lines (time stamp "-") followed by one line per action, or "none".
+// resolve [--no-frontend] PAYLOAD|-: runs the real command handling on
+// PAYLOAD (or on the bytes of standard input, for "-") with the default
+// phrase lists, records instead of acting, and prints the log lines (time
+// stamp "-") followed by one line per action, or "none".
 int ProbeResolve(const ProbeArgs &anArgs, ProbeOutput &anOutput) {
   bool frontend = true;
   std::size_t next = 0;
@@ -19,8 +20,10 @@ int ProbeResolve(const ProbeArgs &anArgs, ProbeOutput &anOutput) {
   if (anArgs.size() != next + 1)
     return kProbeBadArguments;
   // The command line's UTF-8 bytes are the payload's bytes, exactly as the
-  // broker would deliver them.
-  const std::string payload = Utf16ToUtf8(anArgs[next]);
+  // broker would deliver them; standard input gives them untouched, so a
+  // payload may hold any byte, NUL included, and be of any length.
+  const std::string payload =
+      anArgs[next] == u"-" ? ReadProbeInput(anOutput) : Utf16ToUtf8(anArgs[next]);
 
   TRecordingLog log;
   TDefaultPhraseLists lists;

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string_view>
+
+#include "bridge/bridge_platform.hpp"
+#include "common/utf.hpp"
 #include "tools/probe.hpp"
 
 namespace marquo {
@@ -8,6 +13,13 @@ namespace {
 std::u16string Envelope(const std::u16string &anAction, const std::u16string &aWhat) {
   return u"{\"data\":[\"{\\\"action\\\":\\\"" + anAction + u"\\\",\\\"what\\\":\\\"" + aWhat +
          u"\\\"}\"]}";
+}
+
+// A "find" envelope as payload bytes, with aWhat's bytes as they are, for
+// bytes that no command-line text could carry.
+std::string FindBytes(std::string_view aWhat) {
+  std::string bytes = Utf16ToUtf8(Envelope(u"find", u"@"));
+  return bytes.replace(bytes.find('@'), 1, aWhat);
 }
 
 TEST(ProbeResolve, PrintsTheLogLinesThenWhatWouldBeDone) {
@@ -51,13 +63,44 @@ TEST(ProbeResolve, PayloadBytesAreTakenAsTheyCome) {
       << output.out;
 }
 
+TEST(ProbeResolve, DashTakesThePayloadBytesFromStandardInput) {
+  using namespace std::string_view_literals;
+  const std::string find = FindBytes("x");
+  struct Row {
+    const char *name;
+    std::vector<std::u16string> args;
+    std::string input;
+    std::string tail; // the output after the payload line
+  };
+  const Row rows[] = {
+      {"bytes after a NUL still arrive", {u"-"}, find + std::string("\0\r\n\x1A"sv),
+       "search 1 { \"FN\":1, \"SS\":\"x\" }\n"},
+      {"with --no-frontend", {u"--no-frontend", u"-"}, find, "none\n"},
+      // A lone 0xE9 is no UTF-8, so no command line could carry it; the
+      // bridge reads it as a character of the payload code page.
+      {"a byte that is not UTF-8", {u"-"}, FindBytes("\xE9"),
+       "search 1 { \"FN\":1, \"SS\":\"" + Utf16ToUtf8(PayloadToText("\xE9")) + "\" }\n"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::u16string> args = {u"resolve"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    ProbeOutput output;
+    EXPECT_EQ(RunProbe(args, output, [&row] { return row.input; }), 0);
+    // The log line holds the payload exactly as the bridge read it.
+    const std::string logLine = "- :" + Utf16ToUtf8(PayloadToText(row.input)) + "\n";
+    EXPECT_EQ(output.out.substr(0, logLine.size()), logLine);
+    EXPECT_EQ(output.out.substr(std::min(logLine.size(), output.out.size())), row.tail);
+  }
+}
+
 TEST(ProbeResolve, BadArgumentsGiveUsage) {
   for (const std::vector<std::u16string> &args :
        {std::vector<std::u16string>{u"resolve"}, {u"resolve", u"--no-frontend"},
         {u"resolve", u"--frontend", u"{}"}, {u"resolve", u"{}", u"{}"}}) {
     ProbeOutput output;
     EXPECT_EQ(RunProbe(args, output), 2);
-    EXPECT_NE(output.err.find("resolve [--no-frontend] PAYLOAD"), std::string::npos);
+    EXPECT_NE(output.err.find("resolve [--no-frontend] PAYLOAD|-\n"), std::string::npos);
   }
 }
 
