@@ -144,6 +144,28 @@ TEST_F(FakeWSocketTest, ExceptionInTheDeferredCloseLeavesOneEvent) {
   EXPECT_FALSE(script->IsOpen());
 }
 
+// An exception that escapes a handler changes what happens to the
+// connection, but is never dropped without a trace: the loop's reporter
+// hears of it, from the data event as from the close.
+TEST_F(FakeWSocketTest, ExceptionsFromHandlersReachTheLoopsReporter) {
+  std::vector<std::string> reported;
+  loop.OnUnhandledException = [&](const std::string &aWhat) { reported.push_back(aWhat); };
+  ConnectAndRun();
+  socket.OnDataAvailable = [](TWSocket &aSender, std::uint16_t) {
+    aSender.ReceiveStrA();
+    throw std::runtime_error("data handler failed");
+  };
+  script->Deliver("x");
+  loop.RunPending();
+  EXPECT_EQ(reported, std::vector<std::string>{"data handler failed"});
+  EXPECT_EQ(socket.State(), TSocketState::wsConnected) << "the connection stays open";
+
+  throwWhenClosed = true;
+  socket.CloseDelayed();
+  loop.RunPending();
+  EXPECT_EQ(reported, (std::vector<std::string>{"data handler failed", "handler failed"}));
+}
+
 TEST_F(FakeWSocketTest, NoticesOfAnEarlierConnectionDoNotReachALaterOne) {
   ConnectAndRun();
   script->PeerClose(10054); // posted, not yet delivered
