@@ -1,9 +1,11 @@
 #include "mqtt/mqtt_client.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
 #include "common/utf.hpp"
+#include "mqtt/mqtt_topics.hpp"
 
 namespace marquo {
 namespace {
@@ -103,10 +105,16 @@ void TMQTTClient::BindParts() {
     InboundPublish(anID, aTopic, aMessage);
   };
   Parser.OnBrokenStream = [this] { BrokenStream(); };
-  // PUBACK, PUBREC, PUBREL, PUBCOMP, SUBACK and UNSUBACK belong to
-  // acknowledged delivery, which is not built yet: they are parsed and left
-  // alone. PINGRESP needs no handler: any byte received counts for the
-  // silence watch.
+  Parser.OnPubAck = [this](std::uint16_t anID) { PubAck(anID); };
+  Parser.OnPubRec = [this](std::uint16_t anID) { PubRec(anID); };
+  Parser.OnPubRel = [this](std::uint16_t anID) { PubRel(anID); };
+  Parser.OnPubComp = [this](std::uint16_t anID) { PubComp(anID); };
+  Parser.OnSubAck = [this](std::uint16_t anID, std::span<const TMQTTQOSType> Qoss) {
+    SubAck(anID, Qoss);
+  };
+  Parser.OnUnsubAck = [this](std::uint16_t anID) { UnsubAck(anID); };
+  // PINGRESP needs no handler: any byte received counts for the silence
+  // watch.
 
   Link.OnSessionConnected = [this](TWSocket &, std::uint16_t anErrCode) {
     LinkConnected(anErrCode);
@@ -127,6 +135,12 @@ TMQTTClient::~TMQTTClient() {
   Parser.OnConnAck = nullptr;
   Parser.OnPublish = nullptr;
   Parser.OnBrokenStream = nullptr;
+  Parser.OnPubAck = nullptr;
+  Parser.OnPubRec = nullptr;
+  Parser.OnPubRel = nullptr;
+  Parser.OnPubComp = nullptr;
+  Parser.OnSubAck = nullptr;
+  Parser.OnUnsubAck = nullptr;
   Link.OnSessionConnected = nullptr;
   Link.OnDataAvailable = nullptr;
   Link.OnSessionClosed = nullptr;
@@ -253,10 +267,56 @@ void TMQTTClient::ConnectAttempt() {
 }
 
 void TMQTTClient::DeliveryTick() {
-  // Counting down and re-issuing stored packets belongs to acknowledged
-  // delivery; until it exists the tick only keeps itself going while online.
+  const std::shared_ptr<TParts> keep = FParts;
+  // From the last packet to the first: a re-issue takes the current packet
+  // out and appends its successor, which this walk then does not visit.
+  // Every handler below may change the store, so the position is checked
+  // against its size at each step, and a packet is never used after an
+  // event without being looked up again.
+  for (std::size_t index = InFlight.Count(); index-- > 0;) {
+    if (index >= InFlight.Count())
+      continue;
+    TMQTTPacket *packet = InFlight.GetItem(index);
+    if (packet->Counter == 0)
+      continue;
+    if (--packet->Counter > 0)
+      continue;
+    ++packet->Retries;
+    const std::uint16_t id = packet->ID;
+    const std::int32_t retries = packet->Retries;
+    if (retries > MaxRetries()) {
+      // Exhausted: the packet stays, no longer counting, until an
+      // acknowledgement or a clean session removes it.
+      bool closeClient = true;
+      if (!Raise(OnFailure, std::int32_t{1}, closeClient))
+        return;
+      if (closeClient) {
+        CloseLater();
+        if (keep->Destroyed)
+          return;
+      }
+    } else if (packet->Publishing) {
+      std::unique_ptr<TMQTTPacket> old = InFlight.Remove(packet);
+      SetDupFlag(old->Msg, true);
+      if (!Say(u"Message " + Decimal(id) + u" disposed of..") ||
+          !Say(u"Re-issuing Message " + Decimal(id) + u" Retry " + Decimal(retries)))
+        return;
+      // Recorded afresh by the transmit path while connected; dropped with
+      // the old entry otherwise.
+      Transmit(id, retries, old->Msg);
+      if (keep->Destroyed)
+        return;
+    } else {
+      packet->Counter = RetryTime();
+      if (!Say(u"Re-issuing PUBREL Message " + Decimal(id) + u" Retry " + Decimal(retries)))
+        return;
+      Parser.SendPubRel(id, true);
+      if (keep->Destroyed)
+        return;
+    }
+  }
   if (FOnline)
-    FParts->Timers->Arm(kDeliveryTimer, kDeliveryTick);
+    keep->Timers->Arm(kDeliveryTimer, kDeliveryTick);
 }
 
 void TMQTTClient::ArmSilenceWatch() {
@@ -380,10 +440,18 @@ void TMQTTClient::Transmit(std::uint16_t anID, std::int32_t aRetry, TMemoryStrea
   Link.Send(bytes.data(), static_cast<int>(bytes.size()));
 }
 
-void TMQTTClient::RecordInFlight(std::uint16_t, std::int32_t, TMemoryStream &) {
-  // Outbound packets at QoS 1 and 2 are to be kept here until the broker
-  // acknowledges them; acknowledged delivery is not built yet, so nothing
-  // is recorded and nothing waits in InFlight.
+void TMQTTClient::RecordInFlight(std::uint16_t anID, std::int32_t aRetry, TMemoryStream &aStream) {
+  if (anID == 0 || aStream.Size() == 0)
+    return;
+  const std::uint8_t first = static_cast<std::uint8_t>(aStream.Bytes()[0]);
+  const unsigned qos = (first >> 1) & 3;
+  const unsigned type = first >> 4;
+  // PUBLISH at QoS 1 and 2, SUBSCRIBE and UNSUBSCRIBE wait for an answer;
+  // CONNECT carries QoS 1 in its header too, but its answer is the CONNACK.
+  if ((qos != 1 && qos != 2) || (type != 3 && type != 8 && type != 10))
+    return;
+  InFlight.AddPacket(anID, aStream, static_cast<std::uint32_t>(aRetry), RetryTime());
+  Say(u"Message " + Decimal(anID) + u" created.");
 }
 
 void TMQTTClient::Ping() {
@@ -441,13 +509,110 @@ void TMQTTClient::ConnAck(std::uint8_t aCode) {
   }
 }
 
-void TMQTTClient::InboundPublish(std::uint16_t, const std::string &aTopic,
+void TMQTTClient::InboundPublish(std::uint16_t anID, const std::string &aTopic,
                                  const std::string &aMessage) {
-  // QoS 1 and 2 need an acknowledgement that is not built yet; delivering
-  // them unacknowledged would have the broker send them again and again.
-  if (Parser.RxQos != qtAT_MOST_ONCE)
+  const std::shared_ptr<TParts> keep = FParts;
+  const TMQTTQOSType qos = Parser.RxQos;
+  const bool retained = Parser.RxRetain;
+  switch (qos) {
+  case qtAT_MOST_ONCE:
+    Raise(OnMsg, aTopic, aMessage, qos, retained);
+    break;
+  case qtAT_LEAST_ONCE:
+    Parser.SendPubAck(anID);
+    if (!keep->Destroyed)
+      Raise(OnMsg, aTopic, aMessage, qos, retained);
+    break;
+  case qtEXACTLY_ONCE:
+    if (Releasables.GetMsg(anID) == nullptr &&
+        Releasables.Bytes() + aTopic.size() + aMessage.size() > kMaxReleasableBytes) {
+      // Refused before its PUBREC, so the broker still owes it and sends it
+      // again after the reconnection: nothing accepted is lost.
+      if (!Say(u"Message " + Decimal(anID) +
+               u" refused: the messages waiting for their release hold too much; closing the "
+               u"connection"))
+        return;
+      CloseLater();
+      return;
+    }
+    Parser.SendPubRec(anID);
+    if (keep->Destroyed)
+      return;
+    if (Releasables.GetMsg(anID) != nullptr) {
+      Say(u"Message " + Decimal(anID) + u" already stored.");
+      return;
+    }
+    Releasables.AddMsg(anID, aTopic, aMessage, qos, 0, 0, retained);
+    Say(u"Message " + Decimal(anID) + u" stored and idle.");
+    break;
+  case qtReserved3:
+    break;
+  }
+}
+
+// ---- acknowledgements -------------------------------------------------------
+
+void TMQTTClient::PubAck(std::uint16_t anID) {
+  InFlight.DelPacket(anID);
+  Say(u"ACK Message " + Decimal(anID) + u" disposed of.");
+}
+
+void TMQTTClient::PubComp(std::uint16_t anID) {
+  InFlight.DelPacket(anID);
+  Say(u"COMP Message " + Decimal(anID) + u" disposed of.");
+}
+
+void TMQTTClient::UnsubAck(std::uint16_t anID) {
+  InFlight.DelPacket(anID);
+  Say(u"Message " + Decimal(anID) + u" disposed of.");
+}
+
+void TMQTTClient::SubAck(std::uint16_t anID, std::span<const TMQTTQOSType> Qoss) {
+  InFlight.DelPacket(anID);
+  // Each granted QoS goes to the filters that the acknowledged request
+  // asked for at that position; filters asked for by other requests keep
+  // their slots.
+  const std::size_t positions = std::min<std::size_t>(Qoss.size(), 255);
+  for (std::size_t i = 0; i < positions; ++i) {
+    for (TStringListItem &item : Subscriptions) {
+      const std::uint32_t slot = static_cast<std::uint32_t>(item.Value);
+      if ((slot >> 16) == anID && ((slot >> 8) & 0xFF) == i)
+        item.Value = 0xFF00 + static_cast<std::intptr_t>(Qoss[i]);
+    }
+  }
+  Say(u"Message " + Decimal(anID) + u" disposed of.");
+}
+
+void TMQTTClient::PubRec(std::uint16_t anID) {
+  const std::shared_ptr<TParts> keep = FParts;
+  std::u16string text;
+  if (TMQTTPacket *packet = InFlight.GetPacket(anID)) {
+    packet->Counter = RetryTime();
+    text = std::exchange(packet->Publishing, false) ? u" recorded." : u" already recorded.";
+  } else {
+    text = u" not found.";
+  }
+  if (!Say(u"REC Message " + Decimal(anID) + text))
     return;
-  Raise(OnMsg, aTopic, aMessage, Parser.RxQos, Parser.RxRetain);
+  // Answered in every case, so the broker can complete its side.
+  Parser.SendPubRel(anID, false);
+}
+
+void TMQTTClient::PubRel(std::uint16_t anID) {
+  const std::shared_ptr<TParts> keep = FParts;
+  // Taken out before it is delivered, so it is delivered once whatever the
+  // handler does, a repeated PUBREL included.
+  if (std::unique_ptr<TMQTTMessage> message = Releasables.Remove(Releasables.GetMsg(anID))) {
+    const unsigned qos = static_cast<unsigned>(message->Qos) & 3;
+    if (!Say(u"REL Message " + Decimal(anID) + u" publishing @ " +
+             std::u16string(QosLevelTexts[qos])) ||
+        !Raise(OnMsg, message->Topic, message->Message, message->Qos, message->Retained) ||
+        !Say(u"REL Message " + Decimal(anID) + u" removed from storage."))
+      return;
+  } else if (!Say(u"REL Message " + Decimal(anID) + u" has been already removed from storage.")) {
+    return;
+  }
+  Parser.SendPubComp(anID);
 }
 
 // ---- subscriptions ----------------------------------------------------------
@@ -541,6 +706,18 @@ void TMQTTClient::Unsubscribe(const TStringList &Topics) {
 void TMQTTClient::Publish(const std::string &aTopic, const std::string &aMessage, TMQTTQOSType aQos,
                           bool aRetain) {
   const std::shared_ptr<TParts> keep = FParts;
+  if (FLocalBounce && OnMsg) {
+    // Once, for the first recorded filter that matches, and never as a
+    // retained message.
+    for (const TStringListItem &item : Subscriptions) {
+      if (TopicMatches(Utf16ToUtf8(item.Text), aTopic)) {
+        Parser.RxQos = aQos;
+        if (!Raise(OnMsg, aTopic, aMessage, aQos, false))
+          return;
+        break;
+      }
+    }
+  }
   const std::uint16_t id = NextMessageID();
   if (keep->Destroyed || id == 0)
     return;

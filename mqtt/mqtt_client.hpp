@@ -22,6 +22,17 @@
 //                         a broker silent that long is taken as gone and
 //                         the connection is closed
 //
+// Acknowledged delivery. Every PUBLISH at QoS 1 or 2, SUBSCRIBE and
+// UNSUBSCRIBE that goes out is kept in InFlight until its acknowledgement;
+// the delivery tick counts each one down from RetryTime ticks and sends it
+// again with DUP set (a PUBREL again once its PUBREC has come), up to
+// MaxRetries times, then raises OnFailure (by default the connection is
+// closed and the reconnection follows). Inbound, QoS 1 is acknowledged and
+// delivered at once; QoS 2 is acknowledged, kept once per identifier in
+// Releasables and delivered once, at its PUBREL. Releasables holds at most
+// kMaxReleasableBytes: a message past that is refused before its PUBREC and
+// the connection closed, so the broker sends it again later.
+//
 // Failures never raise an exception from the loop's side: they become
 // monitor texts (OnMon) and the usual reconnection. A failed connect that
 // the system reports at once (an unresolvable host, an empty host, no
@@ -41,8 +52,10 @@
 // the client's own (Parser, Link): nobody else frees them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "loop/event_loop.hpp"
@@ -55,6 +68,13 @@
 #include "settings/component.hpp"
 
 namespace marquo {
+
+// The most topic and payload bytes that inbound QoS 2 messages waiting for
+// their release may hold together: two of the largest packets the codec
+// accepts. A voice command is well under a kilobyte; a broker that never
+// releases, or a hostile one sending thousands of identifiers, must not
+// make the bridge grow without bound.
+inline constexpr std::size_t kMaxReleasableBytes = 8 * 1024 * 1024;
 
 class TMQTTClient : public TComponent {
 public:
@@ -162,6 +182,12 @@ private:
   void RecordInFlight(std::uint16_t anID, std::int32_t aRetry, TMemoryStream &aStream);
   void ConnAck(std::uint8_t aCode);
   void InboundPublish(std::uint16_t anID, const std::string &aTopic, const std::string &aMessage);
+  void PubAck(std::uint16_t anID);
+  void PubRec(std::uint16_t anID);
+  void PubRel(std::uint16_t anID);
+  void PubComp(std::uint16_t anID);
+  void SubAck(std::uint16_t anID, std::span<const TMQTTQOSType> Qoss);
+  void UnsubAck(std::uint16_t anID);
   void BrokenStream();
   void ArmSilenceWatch();
   // Asks for the connection to close once control is back in the loop;

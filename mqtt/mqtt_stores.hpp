@@ -35,6 +35,9 @@ struct TMQTTPacket {
   // has arrived and the PUBCOMP is awaited.
   bool Publishing = true;
   TMemoryStream Msg;
+
+  // Copies every field, the bytes of Msg included.
+  void Assign(const TMQTTPacket &From) { *this = From; }
 };
 
 // One stored inbound message.
@@ -48,11 +51,20 @@ struct TMQTTMessage {
   std::int32_t Retries = 0;
   std::string Topic;   // UTF-8
   std::string Message; // payload bytes
+
+  void Assign(const TMQTTMessage &From) { *this = From; }
 };
 
 class TMQTTPacketStore {
 public:
+  TStamp Stamp = std::chrono::system_clock::now();
+
   std::size_t Count() const { return FList.size(); }
+  // Puts aPacket at anIndex and hands back the entry it replaces; outside
+  // 0 ... Count() - 1 nothing changes and aPacket comes back.
+  std::unique_ptr<TMQTTPacket> SetItem(std::size_t anIndex, std::unique_ptr<TMQTTPacket> aPacket);
+  // Empties the store, then appends a copy of each entry of From, in order.
+  void Assign(const TMQTTPacketStore &From);
   // The entry at anIndex, or nullptr outside 0 ... Count() - 1.
   TMQTTPacket *GetItem(std::size_t anIndex) const;
   void Clear() {
@@ -69,6 +81,9 @@ public:
   // Whether an entry has anID; constant time, because the search for a
   // free packet identifier asks this for every candidate.
   bool HoldsID(std::uint16_t anID) const { return FHeld.contains(anID); }
+  // Takes aPacket out of the store without freeing it; nullptr when it is
+  // not there.
+  std::unique_ptr<TMQTTPacket> Remove(const TMQTTPacket *aPacket);
 
 private:
   std::vector<std::unique_ptr<TMQTTPacket>> FList;
@@ -77,17 +92,29 @@ private:
 
 class TMQTTMessageStore {
 public:
+  TStamp Stamp = std::chrono::system_clock::now();
+
   std::size_t Count() const { return FList.size(); }
+  std::unique_ptr<TMQTTMessage> SetItem(std::size_t anIndex, std::unique_ptr<TMQTTMessage> aMsg);
+  void Assign(const TMQTTMessageStore &From);
   TMQTTMessage *GetItem(std::size_t anIndex) const;
-  void Clear() { FList.clear(); }
+  void Clear() {
+    FList.clear();
+    FBytes = 0;
+  }
   TMQTTMessage &AddMsg(std::uint16_t anID, const std::string &aTopic, const std::string &aMessage,
                        TMQTTQOSType aQos, std::uint32_t aRetry, std::uint32_t aCount,
                        bool aRetained);
   void DelMsg(std::uint16_t anID);
   TMQTTMessage *GetMsg(std::uint16_t anID) const;
+  std::unique_ptr<TMQTTMessage> Remove(const TMQTTMessage *aMsg);
+  // The topic and payload bytes the entries hold, so the owner can bound
+  // what a peer may make it keep.
+  std::size_t Bytes() const { return FBytes; }
 
 private:
   std::vector<std::unique_ptr<TMQTTMessage>> FList;
+  std::size_t FBytes = 0;
 };
 
 } // namespace marquo

@@ -58,8 +58,7 @@ std::optional<std::uint64_t> Number(const std::u16string &aText, std::uint64_t a
   return value;
 }
 
-// The QoS levels the client delivers and publishes today.
-constexpr std::uint64_t kHighestQos = 0;
+constexpr std::uint64_t kHighestQos = 2;
 
 std::optional<TMqttOptions> ParseOptions(const ProbeArgs &anArgs) {
   TMqttOptions options;
@@ -90,7 +89,7 @@ std::optional<TMqttOptions> ParseOptions(const ProbeArgs &anArgs) {
     } else if (option == u"--no-clean") {
       options.Clean = false;
     } else if ((option == u"--will" || option == u"--pub") && take(4)) {
-      const auto qos = Number(anArgs[i + 3], 0, option == u"--will" ? 2 : kHighestQos);
+      const auto qos = Number(anArgs[i + 3], 0, kHighestQos);
       const auto retain = Number(anArgs[i + 4], 0, 1);
       if (!qos || !retain)
         return std::nullopt;
@@ -177,6 +176,9 @@ int ProbeMqtt(const ProbeArgs &anArgs, ProbeOutput &anOutput) {
     if (!std::exchange(published, true))
       for (const TPublication &p : options.Publications)
         client.Publish(p.Topic, p.Message, p.Qos, p.Retain);
+  };
+  client.OnFailure = [&](TComponent &, std::int32_t aReason, bool &) {
+    line("failure " + std::to_string(aReason));
   };
   client.OnMsg = [&](TComponent &, const std::string &aTopic, const std::string &aMessage,
                      TMQTTQOSType aQos, bool aRetained) {

@@ -5,7 +5,7 @@
 #
 #   broker_probe_test.sh CASE PROBE [EMULATOR...]
 #
-# CASE is receive, restart, password or sigstop; PROBE the built
+# CASE is receive, restart, password, sigstop, qos, publish or persistent; PROBE the built
 # marquo-probe; EMULATOR the command that runs it (scripts/wine-run.sh for
 # the Windows build). Every wait is bounded, so a hang fails the case.
 set -uo pipefail
@@ -206,6 +206,53 @@ sigstop)
   resumed=$SECONDS
   wait_for '^online$' 40 2
   ((SECONDS - resumed <= 32)) || fail "online again only after $((SECONDS - resumed)) s"
+  ;;
+qos)
+  # Bursts of a thousand at QoS 1 and at QoS 2, each delivered once and in
+  # order.
+  start_first_broker
+  start_probe --sub t 2 --sub ready 0 --seconds 120
+  wait_for '^online$' 20
+  wait_subscribed ready
+  seq 1 1000 | mosquitto_pub -p "$port" -t t -q 1 -l || fail "mosquitto_pub failed"
+  seq 1 1000 | mosquitto_pub -p "$port" -t t -q 2 -l || fail "mosquitto_pub failed"
+  wait_for '^msg 2 0 t ' 60 1000
+  for qos in 1 2; do
+    grep "^msg $qos 0 t " "$work/probe.out" | cut -d' ' -f5 >"$work/burst$qos"
+    seq 1 1000 | cmp -s - "$work/burst$qos" ||
+      fail "the QoS $qos burst did not arrive once each, in order"
+  done
+  ;;
+publish)
+  # What the client publishes at QoS 1 and 2 arrives once, and its
+  # in-flight store is empty afterwards (every packet answered).
+  start_first_broker
+  mosquitto_sub -p "$port" -q 2 -t 'out/#' -v -C 2 -W 60 >"$work/sub.out" 2>&1 &
+  sub_pid=$!
+  sleep 1
+  start_probe --pub out/1 one 1 0 --pub out/2 two 2 0 --seconds 5
+  wait_probe_end 40
+  wait "$sub_pid" || fail "mosquitto_sub did not get both messages: $(cat "$work/sub.out")"
+  [ "$(cat "$work/sub.out")" = $'out/1 one\nout/2 two' ] || fail "mosquitto_sub got: $(cat "$work/sub.out")"
+  grep -q '^mon ACK Message 1 disposed of\.$' "$work/probe.out" || fail "no PUBACK handled"
+  grep -q '^mon COMP Message 2 disposed of\.$' "$work/probe.out" || fail "no PUBCOMP handled"
+  grep -q 'Re-issuing' "$work/probe.out" && fail "a packet was sent again"
+  ;;
+persistent)
+  # A persistent session away while QoS 1 and 2 messages are published for
+  # it gets all of them when it is back, each once.
+  start_first_broker
+  start_probe --id cabinet-test --no-clean --sub p 2 --sub ready 0 --seconds 4
+  wait_for '^online$' 20
+  wait_subscribed ready
+  wait_probe_end 40
+  grep -q '^offline graceful$' "$work/probe.out" || fail "the first session did not end cleanly"
+  seq 1 50 | mosquitto_pub -p "$port" -t p -q 1 -l || fail "mosquitto_pub failed"
+  seq 51 100 | mosquitto_pub -p "$port" -t p -q 2 -l || fail "mosquitto_pub failed"
+  start_probe --id cabinet-test --no-clean --sub p 2 --seconds 60
+  wait_for '^msg [12] 0 p ' 30 100
+  grep -E '^msg [12] 0 p ' "$work/probe.out" | cut -d' ' -f5 >"$work/got"
+  seq 1 100 | cmp -s - "$work/got" || fail "the queued messages did not arrive once each, in order"
   ;;
 *)
   echo "unknown case $case_name"
