@@ -268,6 +268,11 @@ void TMQTTClient::ConnectAttempt() {
 
 void TMQTTClient::DeliveryTick() {
   const std::shared_ptr<TParts> keep = FParts;
+  // The next tick is armed first, so a send that fails in the walk (its
+  // exception goes on to the loop's reporter) cannot stop the countdowns
+  // for the rest of the connection.
+  if (FOnline)
+    keep->Timers->Arm(kDeliveryTimer, kDeliveryTick);
   // From the last packet to the first: a re-issue takes the current packet
   // out and appends its successor, which this walk then does not visit.
   // Every handler below may change the store, so the position is checked
@@ -315,8 +320,6 @@ void TMQTTClient::DeliveryTick() {
         return;
     }
   }
-  if (FOnline)
-    keep->Timers->Arm(kDeliveryTimer, kDeliveryTick);
 }
 
 void TMQTTClient::ArmSilenceWatch() {
