@@ -33,8 +33,11 @@
 // kMaxReleasableBytes: a message past that is refused before its PUBREC and
 // the connection closed, so the broker sends it again later.
 //
-// Failures never raise an exception from the loop's side: they become
-// monitor texts (OnMon) and the usual reconnection. A failed connect that
+// Failures of the connection become monitor texts (OnMon) and the usual
+// reconnection. The one exception is a send the system refuses: its
+// ESocketException goes to whoever caused the send (an application's call,
+// or the loop's reporter for the client's own timers and events), and the
+// broken connection then closes as any other. A failed connect that
 // the system reports at once (an unresolvable host, an empty host, no
 // socket) is one failed attempt: its message as a monitor text, and the next
 // attempt 6 s later. CONNACK 3 (server unavailable) is retried the same way;
